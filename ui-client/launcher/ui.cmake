@@ -1,0 +1,5 @@
+# The launcher object, its worker thread, the progress dialog and the
+# progress relay.
+list(APPEND LAUNCHER_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/launcher.h
+  ${CMAKE_CURRENT_LIST_DIR}/launcher.cpp)
