@@ -1,0 +1,20 @@
+#include "qtsingleapplication.h"
+
+#include "instancelock.h"
+
+#include <QDir>
+
+QtSingleApplication::QtSingleApplication(int& argc, char** argv, bool GUIenabled)
+    : QApplication(argc, argv), m_lock(new InstanceLock(QDir::homePath()))
+{
+    Q_UNUSED(GUIenabled);
+    m_lock->tryAcquire();
+    m_running = m_lock->heldElsewhere();
+}
+
+QtSingleApplication::~QtSingleApplication() = default;
+
+bool QtSingleApplication::isRunning() const
+{
+    return m_running;
+}

@@ -1,0 +1,19 @@
+#include "uipathmanager.h"
+
+UIPathManager* UIPathManager::getInstance()
+{
+    static UIPathManager instance;
+    return &instance;
+}
+
+void UIPathManager::setPath(const QString& key, const QString& value)
+{
+    QWriteLocker locker(&m_lock);
+    m_paths.insert(key, value);
+}
+
+QString UIPathManager::getPath(const QString& key) const
+{
+    QReadLocker locker(&m_lock);
+    return m_paths.value(key);
+}
