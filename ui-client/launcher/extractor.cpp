@@ -1,0 +1,273 @@
+#include "extractor.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include <QString>
+
+#include "launcher.h"
+#include "log.h"
+#include "strtable.h"
+
+namespace {
+
+const char kComponent[] = "extractor_debug";
+const size_t kBlockSize = 10240;
+// Unlink what is in the way, refuse "..", keep the platform's own metadata.
+const int kWriteOptions =
+    ARCHIVE_EXTRACT_UNLINK | ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_MAC_METADATA;
+
+// Regular files (hard links included), folders and symbolic links; a device
+// node, pipe or socket has no place in an application bundle.
+bool IsAllowedType(archive_entry* entry)
+{
+    switch (archive_entry_filetype(entry)) {
+    case 0:
+    case AE_IFREG:
+    case AE_IFDIR:
+    case AE_IFLNK:
+        return true;
+    default:
+        return false;
+    }
+}
+
+ustring ReRooted(const ustring& root, const char* stored)
+{
+    ustring path(root);
+    path += "/";
+    path += stored;
+    return path;
+}
+
+}  // namespace
+
+int Extractor::Count()
+{
+    if (dest_path.empty() || src_path.empty()) {
+        LOG_ERROR(kComponent, "Invalid argument\n");
+        return -1;
+    }
+    archive* handle = archive_read_new();
+    if (handle == nullptr) {
+        LOG_ERROR(kComponent, "Allocate archive failed\n");
+        return -1;
+    }
+    archive_read_support_filter_all(handle);
+    archive_read_support_format_all(handle);
+    if (archive_read_open_filename(handle, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK) {
+        LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", archive_error_string(handle));
+        archive_read_free(handle);
+        return -1;
+    }
+    int count = 0;
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(handle, &entry) == ARCHIVE_OK) {
+        ++count;
+        archive_read_data_skip(handle);
+    }
+    archive_read_free(handle);
+    return count;
+}
+
+int Extractor::List()
+{
+    if (dest_path.empty() || src_path.empty()) {
+        LOG_ERROR(kComponent, "Invalid argument\n");
+        return -1;
+    }
+    archive* handle = archive_read_new();
+    if (handle == nullptr) {
+        LOG_ERROR(kComponent, "Allocate archive failed\n");
+        return -1;
+    }
+    archive_read_support_filter_all(handle);
+    archive_read_support_format_all(handle);
+    if (archive_read_open_filename(handle, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK) {
+        LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", archive_error_string(handle));
+        archive_read_free(handle);
+        return -1;
+    }
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(handle, &entry) == ARCHIVE_OK) {
+        const char* name = archive_entry_pathname(entry);
+        std::printf("%s\n", name != nullptr ? name : "");
+        std::fflush(stdout);
+        archive_read_data_skip(handle);
+    }
+    archive_read_close(handle);
+    archive_read_free(handle);
+    return 0;
+}
+
+int Extractor::copy_data(archive* ar, archive* aw)
+{
+    if (ar == nullptr || aw == nullptr) {
+        LOG_ERROR(kComponent, "Invalid Argument\n");
+        return -1;
+    }
+    for (;;) {
+        const void* buffer = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int r = archive_read_data_block(ar, &buffer, &size, &offset);
+        if (r == ARCHIVE_EOF)
+            return 0;
+        if (r != ARCHIVE_OK) {
+            LOG_ERROR(kComponent, "archive_read_data_block failed: '%s'\n", archive_error_string(ar));
+            return -1;
+        }
+        if (archive_write_data_block(aw, buffer, size, offset) != ARCHIVE_OK) {
+            LOG_ERROR(kComponent, "archive_write_data_block failed: '%s'\n", archive_error_string(aw));
+            return -1;
+        }
+    }
+}
+
+int Extractor::Extract()
+{
+    if (src_path.empty() || dest_path.empty()) {
+        LOG_ERROR(kComponent, "Invalid Argument\n");
+        return -1;
+    }
+    LOG_DEBUG(kComponent, "decompress from '%s' to '%s'\n", src_path.c_str(), dest_path.c_str());
+    Notify_Adapter::GetInstance()->UpdateDialogText(StrTable::LoadStr(537).arg(StrTable::LoadStr(841)));
+
+    int total = Count();
+    if (total < 1) {
+        LOG_ERROR(kComponent, "Failed to calculate total file numbers, ret: %d\n", total);
+        return -1;
+    }
+    archive* reader = archive_read_new();
+    if (reader == nullptr) {
+        LOG_ERROR(kComponent, "Allocate extractor failed\n");
+        return -1;
+    }
+    archive* writer = archive_write_disk_new();
+    if (writer == nullptr) {
+        LOG_ERROR(kComponent, "Allocate extractor failed\n");
+        archive_read_free(reader);
+        return -1;
+    }
+    archive_write_disk_set_options(writer, kWriteOptions);
+    archive_read_support_filter_all(reader);
+    archive_read_support_format_all(reader);
+
+    int result = -1;
+    if (archive_read_open_filename(reader, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK)
+        LOG_ERROR(kComponent, "Failed to read file '%s' ('%s')\n", src_path.c_str(), archive_error_string(reader));
+    else
+        result = ExtractEntries(reader, writer, total);
+
+    archive_read_free(reader);
+    archive_write_free(writer);
+    return result;
+}
+
+// The second pass: every entry re-rooted below dest_path and written, with
+// one progress report per entry.
+int Extractor::ExtractEntries(archive* reader, archive* writer, int total)
+{
+    for (int current = 1;; ++current) {
+        archive_entry* entry = nullptr;
+        int r = archive_read_next_header(reader, &entry);
+        if (r == ARCHIVE_EOF)
+            return 0;
+        if (r != ARCHIVE_OK) {
+            LOG_ERROR(kComponent, "archive_read_next_header failed: '%s'\n", archive_error_string(reader));
+            return -1;
+        }
+        if (PrepareEntry(entry) != 0)
+            return -1;
+        if (archive_read_extract2(reader, entry, writer) != ARCHIVE_OK) {
+            LOG_ERROR(kComponent, "archive_read_extract2 failed: '%s'\n", archive_error_string(writer));
+            return -1;
+        }
+        Notify_Adapter::GetInstance()->UpdateProgress(total, current);
+        if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
+            LOG_ERROR(kComponent, "archive_write_finish_entry failed: '%s'\n", archive_error_string(writer));
+            return -1;
+        }
+    }
+}
+
+// Checks one entry and re-roots its path name (and a hard link's target)
+// below dest_path. Refused: kinds of file a bundle never holds, paths too
+// long to name without changing the working folder, and paths that would
+// pass through a symbolic link already on disk below dest_path, since the
+// disk writer would follow it out of the folder. Set-user-ID and
+// set-group-ID bits are dropped.
+int Extractor::PrepareEntry(archive_entry* entry)
+{
+    const char* name = archive_entry_pathname(entry);
+    if (name == nullptr) {
+        LOG_ERROR(kComponent, "archive_entry_pathname failed\n");
+        return -1;
+    }
+    if (!IsAllowedType(entry)) {
+        LOG_ERROR(kComponent, "refusing entry '%s' of file type 0%o\n", name,
+                  static_cast<unsigned>(archive_entry_filetype(entry)));
+        return -1;
+    }
+    const char* link = archive_entry_hardlink(entry);
+    ustring path = ReRooted(dest_path, name);
+    ustring link_path = link != nullptr ? ReRooted(dest_path, link) : ustring();
+    if (path.length() >= PATH_MAX || link_path.length() >= PATH_MAX) {
+        LOG_ERROR(kComponent, "refusing entry '%s': path longer than %d bytes\n", name, PATH_MAX - 1);
+        return -1;
+    }
+    // A hard link to a symbolic link would let the entry's data be written
+    // through it, so a hard link's target is checked down to its last part.
+    if (ReachesThroughLink(ustring(name), false) || (link != nullptr && ReachesThroughLink(ustring(link), true))) {
+        LOG_ERROR(kComponent, "refusing entry '%s': its path leads through a symbolic link\n", name);
+        return -1;
+    }
+    archive_entry_set_perm(entry, archive_entry_perm(entry) & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+    archive_entry_set_pathname(entry, path.c_str_utf8());
+    if (link != nullptr)
+        archive_entry_set_hardlink(entry, link_path.c_str_utf8());
+    return 0;
+}
+
+// Walks the components of a stored path below dest_path with lstat and
+// answers whether one of them is a symbolic link, or cannot be examined.
+// The walk stops at the first component that does not exist or is not a
+// folder (the disk writer creates or replaces it), and at "..", which the
+// disk writer refuses itself. dest_path and the folders above it are
+// never looked at, so a home folder reached through a link keeps working.
+bool Extractor::ReachesThroughLink(const ustring& relative, bool include_last) const
+{
+    const char* text = relative.c_str();
+    const size_t length = relative.length();
+    ustring path(dest_path);
+    size_t start = 0;
+    while (start < length) {
+        size_t end = relative.find('/', start);
+        if (end == ustring::npos)
+            end = length;
+        const size_t size = end - start;
+        const bool last = relative.find_first_not_of('/', end) == ustring::npos;
+        if (last && !include_last)
+            return false;
+        if (size == 2 && text[start] == '.' && text[start + 1] == '.')
+            return false;
+        if (size > 0 && !(size == 1 && text[start] == '.')) {
+            path += "/";
+            path.append(text + start, size);
+            struct stat st;
+            if (lstat(path.c_str(), &st) != 0)
+                return !(errno == ENOENT || errno == ENOTDIR);
+            if (S_ISLNK(st.st_mode))
+                return true;
+            if (!S_ISDIR(st.st_mode))
+                return false;
+        }
+        start = end + 1;
+    }
+    return false;
+}

@@ -1,0 +1,30 @@
+// Unpacks the package archive below a destination folder, counting its
+// entries first so that the progress dialog can show an exact percentage.
+#pragma once
+
+#include "ustring.h"
+
+struct archive;
+struct archive_entry;
+
+class Extractor {
+public:
+    // Writes every entry below dest_path: 0 when all were written, -1 on any
+    // failure (what was written before the failure stays on disk).
+    int Extract();
+    // Number of entries, or -1 when the archive cannot be opened.
+    int Count();
+    // Prints every entry name on standard output; 0, or -1 when the archive
+    // cannot be opened.
+    int List();
+    // Copies the data blocks of the current entry from ar to aw.
+    int copy_data(archive* ar, archive* aw);
+
+    ustring dest_path;  // destination folder
+    ustring src_path;   // archive file
+
+private:
+    int ExtractEntries(archive* reader, archive* writer, int total);
+    int PrepareEntry(archive_entry* entry);
+    bool ReachesThroughLink(const ustring& relative, bool include_last) const;
+};
