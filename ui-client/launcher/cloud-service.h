@@ -1,0 +1,58 @@
+// The upgrade service: decides whether the per-user copy of the client must
+// be replaced by the package shipped with the launcher, and carries the
+// replacement out. Service holds the state and the platform-neutral steps;
+// MacService (mac/mac-service.h) the platform steps and their order.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+#include "ustring.h"
+
+// Version of one installation, as read from its INFO file. A field whose key
+// is absent keeps its previous value (empty for a fresh record).
+struct VersionInfo {
+    ustring major_version;
+    ustring minor_version;
+    ustring build_version;
+    ustring icon_overlay_version;
+};
+
+class Service {
+public:
+    Service();
+    virtual ~Service();
+
+    virtual void StopService() = 0;
+    virtual void SetTimeout(int value);
+    virtual int HandlePackageUpgrade() = 0;
+    virtual void PostUpgrade() = 0;
+    virtual void PreUpgrade() = 0;
+    virtual bool IsNeedUpgrade() = 0;
+    virtual int ExtractPackage();
+    virtual void LoadSourceVersion();
+    virtual void LoadTargetVersion();
+    virtual int PrepareUserEnv();
+    virtual void MigrateService();
+
+    // Removes the earlier generation's "app" folder; the outcome is not examined.
+    void RemoveAgedFolders();
+    // Recursive copy of a file or a folder tree: 0 when complete, -1 on failure.
+    int FSCopyPath(const ustring& from, const ustring& to);
+    // The user's home folder; every per-user path is built from it.
+    static QString GetUserInstallPath();
+    // The file that marks an installation in progress: app_path + ".upgrading".
+    // While it exists the per-user bundle counts as incomplete.
+    ustring UpgradeMarkPath() const;
+
+    // State, public as in a plain record: the worker and tests read it.
+    int32_t timeout;
+    ustring app_path;               // per-user bundle folder, UTF-8
+    VersionInfo target_version;     // the package shipped in the launcher bundle
+    VersionInfo source_version;     // the per-user installation
+
+private:
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+};

@@ -1,0 +1,228 @@
+#include "mac/mac-service.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "config.h"
+#include "file-op.h"
+#include "log.h"
+#include "platform/app-opener.h"
+#include "platform/app-registry.h"
+#include "platform/process-control.h"
+#include "uipathmanager.h"
+
+namespace {
+
+const char kComponent[] = "service_debug";
+
+// Waiting for a terminated client: probes one second apart, then SIGKILL.
+const int kStopProbes = 15;
+const unsigned int kProbeIntervalSeconds = 1;
+
+// A process-id file is a line or two; anything larger is not one.
+const qint64 kMaxPidFileSize = 64 * 1024;
+
+QString RegisteredPath(const char* key)
+{
+    return UIPathManager::getInstance()->getPath(QString::fromLatin1(key));
+}
+
+// Decimal text as atoi reads it (leading blanks, sign, digits up to the
+// first other character; no digits gives 0), saturated to the int range
+// instead of overflowing.
+int BuildNumber(const ustring& text)
+{
+    if (text.empty())
+        return 0;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// The "pid" value as atol reads it, when it names one process: positive and
+// within the range of pid_t. 0 otherwise (missing, empty, zero, negative or
+// out of range), since kill() with 0 or -1 would reach whole process groups.
+pid_t ProcessId(const std::string& text)
+{
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value <= 0 || value > INT_MAX)
+        return 0;
+    return static_cast<pid_t>(value);
+}
+
+// Whether a pid file is worth reading: a regular file of a sane size. A FIFO
+// or a link to a device would block or never end.
+bool IsPlausiblePidFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.size() <= kMaxPidFileSize;
+}
+
+// Whether `pid` runs an executable that lies inside `folder`: a stale pid
+// file may name an unrelated process, which must not be signalled.
+bool RunsFromFolder(ProcessControl* processes, pid_t pid, const QString& folder)
+{
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+    const QString executable = processes->ExecutablePath(pid);
+    return !realFolder.isEmpty() && !executable.isEmpty() &&
+           executable.startsWith(realFolder + QLatin1Char('/'));
+}
+
+}  // namespace
+
+MacService::MacService()
+{
+    timeout = 10000;
+    app_path = ustring(RegisteredPath("user_lumora_app_path").toUtf8().toStdString());
+}
+
+MacService::~MacService() = default;
+
+MacService* MacService::GetInstace()
+{
+    static MacService instance;
+    return &instance;
+}
+
+void MacService::LoadSourceVerInfo()
+{
+    LoadSourceVersion();
+}
+
+void MacService::LoadTargetVerInfo()
+{
+    LoadTargetVersion();
+}
+
+void MacService::PreUpgrade()
+{
+    LoadTargetVersion();
+    LoadSourceVersion();
+    LOG_DEBUG(kComponent, "Source version: ('%s', '%s')\n", source_version.build_version.c_str(),
+              source_version.icon_overlay_version.c_str());
+    LOG_DEBUG(kComponent, "Target version: ('%s', '%s')\n", target_version.build_version.c_str(),
+              target_version.icon_overlay_version.c_str());
+}
+
+bool MacService::IsNeedUpgrade()
+{
+    const int source = BuildNumber(source_version.build_version);
+    const int target = BuildNumber(target_version.build_version);
+    LOG_DEBUG(kComponent, "source version = %d, target version = %d\n", source, target);
+    const bool executableExists = PerUserBinPathExist();
+
+    // An interrupted installation leaves its mark: the bundle is incomplete
+    // whatever its INFO file says.
+    const ustring mark = UpgradeMarkPath();
+    const bool interrupted = IsFileExist(mark, false);
+    if (interrupted)
+        LOG_DEBUG(kComponent, "upgrade mark '%s' exists, the last installation is incomplete\n",
+                  mark.c_str());
+    return target > source || !executableExists || interrupted;
+}
+
+int MacService::HandlePackageUpgrade()
+{
+    if (PerUserBinPathExist()) {
+        LOG_DEBUG(kComponent, "local appdata exist\n");
+        StopService();
+    } else {
+        const QString earlier = QDir::toNativeSeparators(RegisteredPath("user_tidewell_path"));
+        if (IsFileExist(ustring(earlier.toUtf8().toStdString()), true)) {
+            StopServiceByPath(earlier);
+            MigrateService();
+        }
+    }
+    return PrepareUserEnv();
+}
+
+void MacService::PostUpgrade()
+{
+    if (LaunchPerUserBin() < 0)
+        LOG_ERROR(kComponent, "Failed to launch Tidewell UI\n");
+}
+
+void MacService::StopService()
+{
+    StopServiceByPath(RegisteredPath("user_lumora_path"));
+}
+
+void MacService::StopServiceByPath(const QString& folder)
+{
+    const QString filePath = folder + QStringLiteral("/ui.pid");
+    const std::string file = filePath.toUtf8().toStdString();
+    if (!IsFileExist(ustring(file), false)) {
+        LOG_DEBUG(kComponent, "pid file '%s' does not exist, no need to terminate\n", file.c_str());
+        return;
+    }
+    Config config;
+    config.keep_quotes = false;
+    if (!IsPlausiblePidFile(filePath) || config.read(file) < 0) {
+        LOG_NOTE(kComponent, "Failed to read pid file '%s', not exist ?\n", file.c_str());
+        return;
+    }
+    const std::string text = config["pid"];
+    const pid_t pid = ProcessId(text);
+    if (pid == 0) {
+        LOG_NOTE(kComponent, "pid file '%s' names no process ('%s'), nothing to terminate\n",
+                 file.c_str(), text.c_str());
+        return;
+    }
+
+    ProcessControl* processes = ProcessControl::Current();
+    if (processes->Signal(pid, 0) == ESRCH)
+        return;  // not running
+    if (!RunsFromFolder(processes, pid, folder)) {
+        LOG_WARNING(kComponent, "process %d named in '%s' does not run from that folder, not terminated\n",
+                    static_cast<int>(pid), file.c_str());
+        return;
+    }
+
+    const int error = processes->Signal(pid, SIGTERM);
+    if (error == ESRCH)
+        return;
+    if (error != 0)
+        LOG_ERROR(kComponent, "kill: %s (%d)\n", std::strerror(error), error);
+
+    for (int probe = 0; probe < kStopProbes; ++probe) {
+        if (processes->Signal(pid, 0) == ESRCH)
+            return;
+        processes->SleepSeconds(kProbeIntervalSeconds);
+    }
+    processes->Signal(pid, SIGKILL);
+}
+
+bool MacService::PerUserBinPathExist()
+{
+    const QByteArray path = RegisteredPath("user_lumora_ui_path").toUtf8();
+    return ::access(path.constData(), F_OK) == 0;
+}
+
+int MacService::LaunchPerUserBin()
+{
+    const QString bundle = RegisteredPath("user_lumora_app_path");
+    QString reason;
+    if (AppRegistry::Current()->Unregister(bundle, &reason) != 0) {
+        LOG_ERROR(kComponent, "Cannot unregister bundle, %s\n", bundle.toUtf8().constData());
+        LOG_DEBUG(kComponent, "unregister: %s\n", reason.toUtf8().constData());
+    }
+    reason.clear();
+    if (!AppOpener::Current()->OpenNewInstance(bundle, &reason)) {
+        LOG_WARNING(kComponent, "cannot open '%s': %s\n", bundle.toUtf8().constData(),
+                    reason.toUtf8().constData());
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,18 @@
+// Starting a bundle as a new, independent application instance. One
+// process-wide implementation, replaceable by tests.
+#pragma once
+
+#include <QString>
+
+class AppOpener {
+public:
+    virtual ~AppOpener() = default;
+
+    // Starts a new instance of `bundle` without waiting for it. True when it
+    // was started; false with a short reason in `error` otherwise.
+    virtual bool OpenNewInstance(const QString& bundle, QString* error) = 0;
+
+    static AppOpener* Current();
+    // Replaces the opener in use (not owned); nullptr restores the system's.
+    static void SetCurrent(AppOpener* opener);
+};

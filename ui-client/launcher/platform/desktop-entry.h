@@ -1,0 +1,25 @@
+// The desktop entry the client registers for itself in the user's
+// applications folder, so desktop environments list it.
+#pragma once
+
+#include <QString>
+
+class DesktopEntry {
+public:
+    // File name of the client's entry.
+    static QString FileName();
+    // $XDG_DATA_HOME/applications, or ~/.local/share/applications.
+    static QString ApplicationsFolder();
+    // ApplicationsFolder() + "/" + FileName().
+    static QString EntryPath();
+
+    // The program named by the Exec key of the [Desktop Entry] group of the
+    // file at `path` (its first word, quotes removed); empty when the file
+    // cannot be read or has no such key.
+    static QString ExecProgram(const QString& path);
+
+    // Writes the entry for `executable` with the display `name` at `path`,
+    // atomically. False with the reason in `error` on failure.
+    static bool Write(const QString& path, const QString& name, const QString& executable,
+                      QString* error);
+};

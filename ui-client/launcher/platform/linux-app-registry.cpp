@@ -1,0 +1,62 @@
+#include "platform/linux-app-registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "log.h"
+#include "platform/desktop-entry.h"
+
+namespace {
+
+const char kComponent[] = "service_debug";
+
+// Lets desktop environments notice the removed entry; optional.
+void RefreshDesktopDatabase(const QString& folder)
+{
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
+    if (tool.isEmpty())
+        return;
+    const int code = QProcess::execute(tool, QStringList() << QStringLiteral("-q") << folder);
+    if (code != 0)
+        LOG_WARNING(kComponent, "update-desktop-database '%s' exited with %d\n",
+                    folder.toUtf8().constData(), code);
+}
+
+}  // namespace
+
+bool LinuxAppRegistry::PointsInto(const QString& program, const QString& bundle)
+{
+    if (program.isEmpty() || bundle.isEmpty())
+        return false;
+    const QString prefix = QDir::cleanPath(bundle) + QLatin1Char('/');
+    if (QDir::cleanPath(program).startsWith(prefix))
+        return true;
+    // The same places reached through symbolic links.
+    const QString realBundle = QFileInfo(bundle).canonicalFilePath();
+    const QString realProgram = QFileInfo(program).canonicalFilePath();
+    return !realBundle.isEmpty() && !realProgram.isEmpty() &&
+           realProgram.startsWith(realBundle + QLatin1Char('/'));
+}
+
+int LinuxAppRegistry::Unregister(const QString& bundle, QString* error)
+{
+    const QString entry = DesktopEntry::EntryPath();
+    QFileInfo info(entry);
+    if (!info.exists() && !info.isSymLink())
+        return 0;
+    if (!PointsInto(DesktopEntry::ExecProgram(entry), bundle)) {
+        LOG_DEBUG(kComponent, "desktop entry '%s' belongs to another installation, kept\n",
+                  entry.toUtf8().constData());
+        return 0;
+    }
+    QFile file(entry);
+    if (!file.remove()) {
+        *error = QStringLiteral("cannot remove '%1': %2").arg(entry, file.errorString());
+        return 1;
+    }
+    RefreshDesktopDatabase(DesktopEntry::ApplicationsFolder());
+    return 0;
+}
