@@ -33,7 +33,7 @@ public:
         NFD = 1     // decomposed
     };
 
-    static const size_t npos = static_cast<size_t>(-1);
+    static constexpr size_t npos = static_cast<size_t>(-1);
 
     // Construction and lifetime
     ustring();
@@ -147,6 +147,9 @@ public:
     ustring normalize(normalization_form form) const;
 
 private:
+    // Read access to the buffer fields for the unit tests.
+    friend struct ustring_inspector;
+
     void init();
     void realloc_data(size_t need);
     void realloc_wdata(size_t need) const;
