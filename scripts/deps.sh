@@ -1,7 +1,7 @@
 # Debian packages the project needs to build, test and run. Sourced by the
 # scripts in this folder; installs what is missing when run as root.
 LUMORA_DEBS=(
-  g++ make cmake pkg-config
+  g++ make cmake pkg-config python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev zlib1g-dev
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools qt5-qmake
