@@ -1,0 +1,33 @@
+// Pure helpers of the launcher's start-up: the path table, the plug-in folder
+// and the application font. Nothing here logs or touches the file system.
+#pragma once
+
+#include <QFont>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+namespace startup {
+
+using PathEntry = QPair<QString, QString>;  // key, normalised value
+
+// The nine registry entries in the order they are stored: per-user paths
+// below home, and the bundle's resource folder next to the executable's
+// folder. Every value is normalised with QDir::cleanPath.
+QVector<PathEntry> PathTable(const QString& home, const QString& appDir);
+
+// The plug-in folder of the bundle that holds the executable: the path two
+// levels up from the executable plus "Frameworks/plugins", normalised. A
+// relative executable path is resolved against the current folder, and a
+// bare name (found through PATH) against PATH, so the folder does not
+// depend on how the launcher was started.
+QString PluginFolder(const QString& executablePath);
+
+// Font family for a language code: "Microsoft Sans Serif" for "tha"
+// (case-sensitive), "Arial" otherwise.
+QString FontFamilyFor(const QString& languageCode);
+
+// The application font for a language code, 12 points.
+QFont ApplicationFontFor(const QString& languageCode);
+
+}  // namespace startup

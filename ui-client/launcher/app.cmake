@@ -1,0 +1,95 @@
+# The launcher executable and its application bundle:
+#   Lumora Launcher.app/Contents/MacOS/lumora-launcher
+#   Lumora Launcher.app/Contents/Resources/{INFO, images/ico_72_tidewell.png, log/launcher.debug}
+#   Lumora Launcher.app/Contents/Frameworks/plugins/<kind>/<plug-in>
+# The executable finds its plug-ins and resources relative to itself, so the
+# bundle runs from wherever it is copied to.
+set(LUMORA_LAUNCHER_BUNDLE_DIR "${CMAKE_BINARY_DIR}/Lumora Launcher.app")
+set(_bundle_contents "${LUMORA_LAUNCHER_BUNDLE_DIR}/Contents")
+set(_bundle_resources "${_bundle_contents}/Resources")
+set(_bundle_plugins "${_bundle_contents}/Frameworks/plugins")
+
+# Start-up helpers without logging, shared by the executable and its tests.
+add_library(launcher_startup STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/app-startup.cpp ${CMAKE_CURRENT_LIST_DIR}/app-startup.h)
+target_include_directories(launcher_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(launcher_startup PUBLIC Qt5::Core Qt5::Gui)
+
+if(TARGET launcher_core)
+  add_executable(lumora-launcher ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+  target_link_libraries(lumora-launcher PRIVATE launcher_core launcher_startup wyxqt logger)
+  # The translations resource "texts", once the launcher's sources carry it.
+  get_target_property(_core_sources launcher_core SOURCES)
+  if(_core_sources MATCHES "(^|;|/)(texts\\.qrc|qrc_texts\\.cpp)(;|$)")
+    target_compile_definitions(lumora-launcher PRIVATE LUMORA_HAVE_TEXTS=1)
+  endif()
+  set_target_properties(lumora-launcher PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY "${_bundle_contents}/MacOS"
+    SKIP_BUILD_RPATH OFF
+    BUILD_WITH_INSTALL_RPATH OFF)
+  lumora_log_source_names(lumora-launcher ${CMAKE_CURRENT_LIST_DIR})
+endif()
+
+# The dialog icon, drawn by a small tool of ours.
+add_executable(lumora_make_icon ${CMAKE_CURRENT_LIST_DIR}/bundle/make-icon.cpp)
+target_link_libraries(lumora_make_icon PRIVATE Qt5::Gui)
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/INFO.in ${CMAKE_CURRENT_BINARY_DIR}/launcher-INFO @ONLY)
+
+set(_bundle_outputs
+  "${_bundle_resources}/INFO"
+  "${_bundle_resources}/log/launcher.debug"
+  "${_bundle_resources}/images/ico_72_tidewell.png")
+
+add_custom_command(OUTPUT "${_bundle_resources}/INFO"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${_bundle_resources}"
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_BINARY_DIR}/launcher-INFO "${_bundle_resources}/INFO"
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/launcher-INFO
+  VERBATIM)
+add_custom_command(OUTPUT "${_bundle_resources}/log/launcher.debug"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${_bundle_resources}/log"
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_LIST_DIR}/bundle/launcher.debug
+          "${_bundle_resources}/log/launcher.debug"
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/bundle/launcher.debug
+  VERBATIM)
+# The tool is built with the sanitizers of the build; leak reports from the
+# toolkit's globals must not fail the build.
+add_custom_command(OUTPUT "${_bundle_resources}/images/ico_72_tidewell.png"
+  COMMAND ${CMAKE_COMMAND} -E make_directory "${_bundle_resources}/images"
+  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+          $<TARGET_FILE:lumora_make_icon> "${_bundle_resources}/images/ico_72_tidewell.png"
+  DEPENDS lumora_make_icon
+  VERBATIM)
+
+# Plug-ins, copied from the Qt installation as a deployment tool would:
+# platforms (xcb for a desktop, offscreen and minimal for headless runs) and
+# the GL integrations that xcb loads.
+set(_bundle_plugin_targets
+  platforms Qt5::QXcbIntegrationPlugin
+  platforms Qt5::QOffscreenIntegrationPlugin
+  platforms Qt5::QMinimalIntegrationPlugin
+  xcbglintegrations Qt5::QXcbGlxIntegrationPlugin
+  xcbglintegrations Qt5::QXcbEglIntegrationPlugin)
+foreach(_i RANGE 0 9 2)
+  math(EXPR _j "${_i} + 1")
+  list(GET _bundle_plugin_targets ${_i} _kind)
+  list(GET _bundle_plugin_targets ${_j} _target)
+  if(NOT TARGET ${_target})
+    message(STATUS "launcher bundle: Qt plug-in ${_target} not installed, skipped")
+    continue()
+  endif()
+  get_target_property(_location ${_target} LOCATION)
+  get_filename_component(_name "${_location}" NAME)
+  set(_copy "${_bundle_plugins}/${_kind}/${_name}")
+  add_custom_command(OUTPUT "${_copy}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${_bundle_plugins}/${_kind}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${_location}" "${_copy}"
+    DEPENDS "${_location}"
+    VERBATIM)
+  list(APPEND _bundle_outputs "${_copy}")
+endforeach()
+
+add_custom_target(launcher_bundle ALL DEPENDS ${_bundle_outputs})
+if(TARGET lumora-launcher)
+  add_dependencies(launcher_bundle lumora-launcher)
+endif()
