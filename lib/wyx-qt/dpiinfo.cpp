@@ -46,7 +46,7 @@ QString DPIinfo::scaleStyleSheet(const QString& styleSheet, double scale)
 {
     if (scale == 1.0)
         return styleSheet;
-    static const QRegularExpression length(QStringLiteral("(?<![\\w.])(\\d+(?:\\.\\d+)?)px\\b"));
+    static const QRegularExpression length(QStringLiteral("(?<![\\w.#])(\\d+(?:\\.\\d+)?)px\\b"));
     QString result;
     int last = 0;
     QRegularExpressionMatchIterator it = length.globalMatch(styleSheet);

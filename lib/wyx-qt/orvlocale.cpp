@@ -6,8 +6,12 @@ const char kFallbackCode[] = "enu";
 
 QString chineseCode(const QLocale& locale)
 {
+    // The script decides when the locale names one (zh-Hant, zh-Hans-HK);
+    // otherwise the region does.
     if (locale.script() == QLocale::TraditionalChineseScript)
         return QStringLiteral("cht");
+    if (locale.script() == QLocale::SimplifiedChineseScript)
+        return QStringLiteral("chs");
     switch (locale.country()) {
     case QLocale::Taiwan:
     case QLocale::HongKong:
