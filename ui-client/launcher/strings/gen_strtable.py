@@ -3,13 +3,17 @@
 
 strings.tsv is the one source of keys and English texts (columns id, key,
 text). translations.tsv holds the translated texts (column "source" with the
-English text, then one column per language code). From them this script writes:
+English text, then one column per language code; the header names the
+languages, English being implied). From them this script writes:
 
   table  <strings.tsv> <out dir>
          strtable_data.h / strtable_data.cpp: the key and text arrays.
   ts     <strings.tsv> <translations.tsv> <out dir>
          one <code>.ts per language (context "global", one message per
-         distinct English text) and texts.qrc listing the compiled files.
+         distinct English text; a text with no translation maps to itself)
+         and texts.qrc listing the compiled files.
+  languages <translations.tsv>
+         prints the language codes, one per line, English first.
 
 Texts keep the two-character escapes backslash-n and backslash-t as they
 stand; the table's reader expands them at lookup time.
@@ -23,10 +27,9 @@ from xml.sax.saxutils import escape
 
 TABLE_SIZE = 1051
 KEY_PATTERN = re.compile(r"^[A-Za-z][A-Za-z0-9_]{0,54}$")
-LANGUAGES = ["chs", "cht", "csy", "dan", "enu", "fre", "ger", "ita", "jpn",
-             "krn", "nld", "nor", "plk", "ptb", "ptg", "rus", "spn", "sve",
-             "tha", "trk"]
+CODE_PATTERN = re.compile(r"^[a-z]{3}$")
 SOURCE_LANGUAGE = "enu"
+# Compiled files kept uncompressed inside the resource.
 UNCOMPRESSED = {"chs", "cht", "jpn", "krn"}
 
 
@@ -67,16 +70,24 @@ def read_strings(path):
     return keys, texts
 
 
-def read_translations(path, sources):
-    header, rows = read_tsv(path)
+def read_languages(path):
+    header, _ = read_tsv(path)
     if not header or header[0] != "source":
         raise DataError(f"{path}: first column must be 'source'")
     codes = header[1:]
     for code in codes:
-        if code not in LANGUAGES or code == SOURCE_LANGUAGE:
+        if not CODE_PATTERN.match(code) or code == SOURCE_LANGUAGE:
             raise DataError(f"{path}: unexpected language column '{code}'")
+    if len(set(codes)) != len(codes):
+        raise DataError(f"{path}: a language column repeats")
+    return codes
+
+
+def read_translations(path, sources):
+    codes = read_languages(path)
+    header, rows = read_tsv(path)
     known = set(sources)
-    table = {code: {} for code in LANGUAGES}
+    table = {code: {} for code in [SOURCE_LANGUAGE] + codes}
     for line, row in enumerate(rows, start=2):
         if len(row) != len(header):
             raise DataError(f"{path}:{line}: expected {len(header)} columns")
@@ -147,9 +158,9 @@ def ts_document(sources, translated):
     return "\n".join(lines)
 
 
-def qrc_document():
+def qrc_document(codes):
     lines = ["<!DOCTYPE RCC>", '<RCC version="1.0">', "<qresource>"]
-    for code in LANGUAGES:
+    for code in codes:
         if code in UNCOMPRESSED:
             attrs = 'compression-algorithm="none"'
         else:
@@ -161,10 +172,9 @@ def qrc_document():
 
 def emit_translations(texts, table, out_dir):
     sources = distinct_in_order(texts)
-    for code in LANGUAGES:
-        write_file(os.path.join(out_dir, f"{code}.ts"),
-                         ts_document(sources, table[code]))
-    write_file(os.path.join(out_dir, "texts.qrc"), qrc_document())
+    for code, translated in table.items():
+        write_file(os.path.join(out_dir, f"{code}.ts"), ts_document(sources, translated))
+    write_file(os.path.join(out_dir, "texts.qrc"), qrc_document(list(table)))
 
 
 def main(argv):
@@ -177,6 +187,8 @@ def main(argv):
         table = read_translations(argv[3], texts)
         os.makedirs(argv[4], exist_ok=True)
         emit_translations(texts, table, argv[4])
+    elif len(argv) == 3 and argv[1] == "languages":
+        print("\n".join([SOURCE_LANGUAGE] + read_languages(argv[2])))
     else:
         print(__doc__, file=sys.stderr)
         return 2
