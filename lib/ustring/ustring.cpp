@@ -874,6 +874,7 @@ ustring ustring::normalize(const ustring& s, normalization_form form)
     if (s.data_len == 0)
         return result;
 
+    // Any form other than NFD composes.
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* norm = unorm2_getInstance(
         nullptr, "nfc", form == NFD ? UNORM2_DECOMPOSE : UNORM2_COMPOSE, &status);
