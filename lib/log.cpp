@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -67,6 +68,35 @@ int openDestination()
     *Logger::log_size = Logger::GetFileSize(Logger::log_path);
     Logger::log_initialized = true;
     return 0;
+}
+
+// Process id of the line prefix; 0 means not asked yet (or forked since).
+std::atomic<int> cached_pid{0};
+
+void forgetProcessId()
+{
+    cached_pid.store(0, std::memory_order_relaxed);
+}
+
+// Local time "%Y-%m-%dT%H:%M:%S " (with the blank) of now. Each thread keeps
+// the text of the last second it formatted, so the time conversion runs once
+// a second rather than once a line.
+const char* currentTimestamp(size_t* length)
+{
+    thread_local time_t formatted_second = static_cast<time_t>(-1);
+    thread_local char stamp[512];
+    thread_local size_t stamp_length = 0;
+    time_t now = time(nullptr);
+    if (now != formatted_second) {
+        struct tm local;
+        stamp_length = 0;
+        if (localtime_r(&now, &local) != nullptr)
+            stamp_length = strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S ", &local);
+        stamp[stamp_length] = '\0';
+        formatted_second = now;
+    }
+    *length = stamp_length;
+    return stamp;
 }
 
 }  // namespace
@@ -199,6 +229,19 @@ int Logger::GetCompLevel(const std::string& component)
     return it == log_level.end() ? kDefaultLevel : it->second;
 }
 
+int Logger::ProcessId()
+{
+    int pid = cached_pid.load(std::memory_order_relaxed);
+    if (pid != 0)
+        return pid;
+    static const int atfork_rc = pthread_atfork(nullptr, nullptr, forgetProcessId);
+    if (atfork_rc != 0)
+        return static_cast<int>(getpid());  // no fork notice: never cache
+    pid = static_cast<int>(getpid());
+    cached_pid.store(pid, std::memory_order_relaxed);
+    return pid;
+}
+
 bool Logger::IsNeedToLog(Level level, const std::string& component)
 {
     if (!log_initialized)
@@ -288,13 +331,11 @@ int Logger::PrintToFilePointerV(const char* format, va_list args)
     // "%m" in the message refers to the caller's errno, not to one left over
     // by the time conversion.
     int saved_errno = errno;
-    char stamp[512];
-    time_t now = time(nullptr);
-    struct tm local;
-    stamp[0] = '\0';
-    if (localtime_r(&now, &local) != nullptr)
-        strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S ", &local);
-    int stamp_bytes = fprintf(log_fp, "%s", stamp);
+    size_t stamp_length = 0;
+    const char* stamp = currentTimestamp(&stamp_length);
+    int stamp_bytes = static_cast<int>(fwrite(stamp, 1, stamp_length, log_fp));
+    if (stamp_bytes != static_cast<int>(stamp_length))
+        stamp_bytes = -1;
     errno = saved_errno;
     int text_bytes = vfprintf(log_fp, format, args);
     fflush(log_fp);

@@ -56,6 +56,9 @@ public:
                           int rotate_count, SafetyScope safety_scope);
 
     static bool IsNeedToLog(Level level, const std::string& component);
+    // getpid() of this process, asked once (and again after a fork): it is a
+    // system call, and every written line carries it.
+    static int ProcessId();
     static int GetCompLevel(const std::string& component);
 
     static void LogMsg(Level level, const std::string& component, const char* format, ...)
@@ -115,7 +118,7 @@ void LogMSG_c(int level, const char* component, const char* format, va_list args
         if (Logger::IsNeedToLog((level), std::string(component))) {                               \
             Logger::LogMsg((level), std::string(component),                                       \
                            "(%5d:%5d) [" word "] " LOG_SOURCE_NAME "(%d): " format,               \
-                           static_cast<int>(getpid()), LOGGER_THREAD_NUMBER(), __LINE__,         \
+                           Logger::ProcessId(), LOGGER_THREAD_NUMBER(), __LINE__,                \
                            ##__VA_ARGS__);                                                        \
         }                                                                                         \
     } while (0)

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -88,6 +89,26 @@ TEST_F(LoggerTest, LinePrefixAndLevelWords)
     for (int i = 0; i < 4; ++i)
         EXPECT_THAT(lines[i + 1], HasSubstr(words[i]));
     EXPECT_EQ(static_cast<int64_t>(text.size()), *Logger::log_size);
+}
+
+TEST_F(LoggerTest, ForkedChildStampsItsOwnProcessId)
+{
+    ASSERT_EQ(initFile(), 0);
+    LOG_ERROR("launcher_debug", "parent\n");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LOG_ERROR("launcher_debug", "child\n");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    char expected[32];
+    snprintf(expected, sizeof expected, "(%5d:", static_cast<int>(child));
+    std::string text = readAll(log);
+    size_t child_line = text.find("child\n");
+    ASSERT_NE(child_line, std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind('\n', child_line - 1) + 1 + kStampBytes, 7), expected);
 }
 
 TEST_F(LoggerTest, LevelFileDecidesPerComponent)
