@@ -347,6 +347,9 @@ int Logger::PrintToFilePointerV(const char* format, va_list args)
 int Logger::FlushFileStream(long ignored)
 {
     (void)ignored;
+    // fflush(nullptr) would flush every stream of the process.
+    if (log_fp == nullptr)
+        return 0;
     return fflush(log_fp);
 }
 
