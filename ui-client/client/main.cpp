@@ -68,6 +68,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kName));
 
+    // Registered first, so that a launch that finds this client running
+    // still leaves it listed.
+    RegisterDesktopEntry();
     PidFile pidFile(PerUserFolder() + QStringLiteral("/ui.pid"));
     if (SameClientRuns(pidFile))
         return 0;
@@ -83,7 +86,6 @@ int main(int argc, char** argv)
     if (!pidFile.Write(&error))
         std::fprintf(stderr, "lumora-ui: cannot write '%s': %s\n", qPrintable(pidFile.path()),
                      qPrintable(error));
-    RegisterDesktopEntry();
 
     ClientWindow window(QString::fromLatin1(kName), BundleVersion());
     window.show();

@@ -69,6 +69,9 @@ QString BundleInfo::ExecutableName(const QString& plistPath, QString* error)
     }
     QXmlStreamReader xml(&file);
     QString name = FindExecutable(xml, error);
+    // The whole document must be well-formed, not only the part before the key.
+    while (!xml.atEnd())
+        xml.readNext();
     if (xml.hasError()) {
         *error = QStringLiteral("malformed property list '%1': %2").arg(plistPath, xml.errorString());
         return QString();
