@@ -1,6 +1,6 @@
-// The launcher with its worker thread, driven by a recording service: the
-// order of the service calls, what the progress dialog shows and when, the
-// relay of progress from the worker thread, and the log lines.
+// The launcher with its worker thread, driven by a recording service: order of
+// the service calls, what the dialog shows and when, progress relayed from the
+// worker thread, and the launcher's log lines.
 
 #include <QApplication>
 #include <QDir>
@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,114 +25,86 @@
 #include "strtable.h"
 #include "uipathmanager.h"
 
+void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace {
 
-// Longer than any run of the sequence, so a hung launcher fails the test.
-const int kDeadlineMs = 60000;
+using Calls = std::vector<std::string>;
 
-QString ClientText(int id)
-{
-    return StrTable::LoadStr(id).arg(StrTable::LoadStr(841));
-}
+QString ClientText(int id) { return StrTable::LoadStr(id).arg(StrTable::LoadStr(841)); }
+QString AgedFolder() { return UIPathManager::getInstance()->getPath("user_tidewell_path") + "/app"; }
 
-QString AgedFolder()
-{
-    return UIPathManager::getInstance()->getPath("user_tidewell_path") + "/app";
-}
-
-// What the service saw; written on the worker thread, read on the main thread
-// after the worker thread has been joined.
+// Written on the worker thread, read on the main thread after the join.
 struct Record {
-    std::vector<std::string> calls;
-    bool on_worker_thread = true;
-    bool aged_folder_gone_at_post_upgrade = false;
-    std::atomic<bool> destroyed{false};
+    Calls calls;
+    bool all_on_worker_thread = true;
+    bool aged_folder_gone_at_start = false;
+    bool destroyed = false;
 };
 
+// Answers the decision as told and, when upgrading, reports as the extractor
+// does: a label, then progress after each entry.
 class RecordingService : public Service {
 public:
-    RecordingService(std::shared_ptr<Record> record, bool need_upgrade, int upgrade_result, int total,
-                     std::vector<int> steps, QString text)
-        : record(std::move(record)), need_upgrade(need_upgrade), upgrade_result(upgrade_result),
-          total(total), steps(std::move(steps)), text(std::move(text))
-    {
-    }
+    RecordingService(Record* record, bool need, int result, int total, std::vector<int> steps, QString text)
+        : record(record), need(need), result(result), total(total), steps(std::move(steps)), text(text) {}
     ~RecordingService() override { record->destroyed = true; }
 
     void StopService() override { Note("StopService"); }
     void PreUpgrade() override { Note("PreUpgrade"); }
-    bool IsNeedUpgrade() override
-    {
-        Note("IsNeedUpgrade");
-        return need_upgrade;
-    }
-    // Reports as the extractor does: a label, then progress per entry.
+    bool IsNeedUpgrade() override { return Note("IsNeedUpgrade"), need; }
     int HandlePackageUpgrade() override
     {
         Note("HandlePackageUpgrade");
-        Notify_Adapter* notify = Notify_Adapter::GetInstance();
         if (!text.isEmpty())
-            notify->UpdateDialogText(text);
+            Notify_Adapter::GetInstance()->UpdateDialogText(text);
         for (int current : steps)
-            notify->UpdateProgress(total, current);
-        return upgrade_result;
+            Notify_Adapter::GetInstance()->UpdateProgress(total, current);
+        return result;
     }
     void PostUpgrade() override
     {
         Note("PostUpgrade");
-        record->aged_folder_gone_at_post_upgrade = !QDir(AgedFolder()).exists();
+        record->aged_folder_gone_at_start = !QDir(AgedFolder()).exists();
     }
 
 private:
     void Note(const char* call)
     {
         record->calls.push_back(call);
-        if (QThread::currentThread() == qApp->thread())
-            record->on_worker_thread = false;
+        record->all_on_worker_thread &= QThread::currentThread() != qApp->thread();
     }
 
-    std::shared_ptr<Record> record;
-    bool need_upgrade;
-    int upgrade_result;
-    int total;
+    Record* record;
+    bool need;
+    int result, total;
     std::vector<int> steps;
     QString text;
 };
 
-// Watches the dialog on the main thread: shows, the state at the moment it is
-// hidden, and every value of its bar with the label shown at that moment.
+// Watches the dialog: shows, its state when hidden, and each bar value with
+// the label shown at that moment.
 class DialogWatcher : public QObject {
 public:
     explicit DialogWatcher(QProgressDialog* dialog) : dialog(dialog)
     {
-        // The toolkit's own rule shows a slow dialog after a while; keep it
-        // out of the way so a show can only come from the launcher.
+        // Keep the toolkit's show-when-slow rule out of the way: only the
+        // launcher may show the dialog here.
         dialog->setMinimumDuration(24 * 3600 * 1000);
         dialog->installEventFilter(this);
-        QProgressBar* bar = dialog->findChild<QProgressBar*>();
-        if (bar) {
-            connect(bar, &QProgressBar::valueChanged, this, [this](int value) {
-                values.push_back(value);
-                labels_at_values.push_back(Label());
-                if (QThread::currentThread() != qApp->thread())
-                    off_main_thread = true;
-            });
-        }
+        connect(dialog->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this, [this](int value) {
+            values.push_back(value);
+            labels_at_values.push_back(Label());
+            off_main_thread |= QThread::currentThread() != qApp->thread();
+        });
     }
-
-    QString Label() const
+    QString Label() const { return dialog->findChild<QLabel*>()->text(); }
+    bool eventFilter(QObject*, QEvent* event) override
     {
-        QLabel* label = dialog->findChild<QLabel*>();
-        return label ? label->text() : QString();
-    }
-
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == dialog && event->type() == QEvent::Show) {
+        if (event->type() == QEvent::Show) {
             ++shows;
             label_at_show = Label();
-        } else if (watched == dialog && event->type() == QEvent::Hide) {
-            ++hides;
+        } else if (event->type() == QEvent::Hide) {
             value_at_hide = dialog->value();
             label_at_hide = Label();
         }
@@ -140,11 +112,8 @@ public:
     }
 
     QProgressDialog* dialog;
-    int shows = 0;
-    int hides = 0;
-    int value_at_hide = -1;
-    QString label_at_show;
-    QString label_at_hide;
+    int shows = 0, value_at_hide = -1;
+    QString label_at_show, label_at_hide;
     std::vector<int> values;
     std::vector<QString> labels_at_values;
     bool off_main_thread = false;
@@ -153,155 +122,98 @@ public:
 QString ReadLog()
 {
     QFile file(QString::fromStdString(Logger::config.log_file));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 class LauncherRun : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        record = std::make_shared<Record>();
-        ASSERT_TRUE(QDir().mkpath(AgedFolder()));
-        log_before = ReadLog().size();
-    }
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(AgedFolder())); }
 
-    // Builds a launcher on a recording service and runs it the way start-up
-    // does, until LaunchDone quits the event loop or the deadline passes.
-    void RunLauncher(bool need_upgrade, int upgrade_result, int total = 1, std::vector<int> steps = {},
-                     QString text = QString())
+    // Runs a launcher on a recording service as start-up does, until
+    // LaunchDone quits the event loop or the deadline fails the test.
+    void Run(bool need, int result, int total = 1, std::vector<int> steps = {}, QString text = QString())
     {
-        auto* service = new RecordingService(record, need_upgrade, upgrade_result, total, std::move(steps),
-                                             std::move(text));
-        auto* worker = new Worker(service);
+        const int log_start = ReadLog().size();
+        auto* worker = new Worker(new RecordingService(&record, need, result, total, std::move(steps), text));
         auto* launcher = new Launcher(worker);
         DialogWatcher watcher(launcher->GetDialog());
-
         bool timed_out = false;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        QObject::connect(&deadline, &QTimer::timeout, [&timed_out] {
-            timed_out = true;
-            QCoreApplication::exit(1);
-        });
-        deadline.start(kDeadlineMs);
+        QTimer::singleShot(60000, &watcher, [&timed_out] { timed_out = true, QCoreApplication::exit(1); });
 
         launcher->Run();
         launcher->Start();
-        exit_code = QCoreApplication::exec();
-        deadline.stop();
-
+        const int exit_code = QCoreApplication::exec();
         ASSERT_FALSE(timed_out) << "the launcher never finished";
-        thread_finished = worker->GetThread()->isFinished();
-        shows = watcher.shows;
-        hides = watcher.hides;
-        visible_after = launcher->GetDialog()->isVisible();
-        value_at_hide = watcher.value_at_hide;
-        label_at_show = watcher.label_at_show;
-        label_at_hide = watcher.label_at_hide;
-        values = watcher.values;
-        labels_at_values = watcher.labels_at_values;
-        off_main_thread = watcher.off_main_thread;
+        EXPECT_EQ(exit_code, 0);
+        EXPECT_TRUE(worker->GetThread()->isFinished());
+        EXPECT_FALSE(launcher->GetDialog()->isVisible());
         delete launcher;
-        log = ReadLog().mid(log_before);
+        EXPECT_TRUE(record.destroyed) << "the service outlived the launcher";
+
+        shows = watcher.shows, value_at_hide = watcher.value_at_hide;
+        label_at_show = watcher.label_at_show, label_at_hide = watcher.label_at_hide;
+        values = watcher.values, labels_at_values = watcher.labels_at_values;
+        EXPECT_FALSE(watcher.off_main_thread) << "the dialog was changed off the main thread";
+        EXPECT_TRUE(record.all_on_worker_thread) << "the service ran on the main thread";
+        EXPECT_TRUE(record.aged_folder_gone_at_start) << "aged folder still there when the client starts";
+        log = ReadLog().mid(log_start);
     }
 
-    int CountLines(const QString& text) const { return log.count(text); }
+    int LogLines(const QString& level, const QString& message) const
+    {
+        return log.count(QRegularExpression("\\[" + level + "\\] launcher\\(\\d+\\): " + message + "\\n"));
+    }
 
-    std::shared_ptr<Record> record;
-    int log_before = 0;
-    int exit_code = -1;
-    bool thread_finished = false;
-    int shows = 0;
-    int hides = 0;
-    bool visible_after = true;
-    int value_at_hide = -1;
-    QString label_at_show;
-    QString label_at_hide;
+    Record record;
+    int shows = 0, value_at_hide = -1;
+    QString label_at_show, label_at_hide, log;
     std::vector<int> values;
     std::vector<QString> labels_at_values;
-    bool off_main_thread = false;
-    QString log;
 };
 
-TEST_F(LauncherRun, NoUpgradeSkipsTheDialogAndStillCleansUpAndStartsTheClient)
+TEST_F(LauncherRun, NoUpgradeNeverShowsTheDialogButStillStartsTheClient)
 {
-    RunLauncher(false, 0);
+    Run(false, 0);
 
-    const std::vector<std::string> expected = {"PreUpgrade", "IsNeedUpgrade", "PostUpgrade"};
-    EXPECT_EQ(record->calls, expected);
-    EXPECT_TRUE(record->on_worker_thread);
-    EXPECT_TRUE(record->aged_folder_gone_at_post_upgrade) << "aged folder not removed before the client starts";
-    EXPECT_EQ(exit_code, 0);
-    EXPECT_TRUE(thread_finished);
+    EXPECT_EQ(record.calls, (Calls{"PreUpgrade", "IsNeedUpgrade", "PostUpgrade"}));
     EXPECT_EQ(shows, 0);
-    EXPECT_FALSE(visible_after);
-    EXPECT_TRUE(record->destroyed) << "the launcher did not delete the service";
-
-    EXPECT_EQ(CountLines("] launcher("), 3) << qPrintable(log);
-    EXPECT_EQ(CountLines("[DEBUG] launcher("), 3);
-    EXPECT_TRUE(log.contains(QRegularExpression("\\[DEBUG\\] launcher\\(\\d+\\): running\\n")));
-    EXPECT_TRUE(log.contains(QRegularExpression("\\[DEBUG\\] launcher\\(\\d+\\): no need to upgrade\\n")));
-    EXPECT_TRUE(log.contains(QRegularExpression("\\[DEBUG\\] launcher\\(\\d+\\): done\\n")));
+    EXPECT_EQ(log.count("] launcher("), 3) << log.toStdString();
+    EXPECT_EQ(LogLines("DEBUG", "running"), 1);
+    EXPECT_EQ(LogLines("DEBUG", "no need to upgrade"), 1);
+    EXPECT_EQ(LogLines("DEBUG", "done"), 1);
 }
 
-TEST_F(LauncherRun, SuccessfulUpgradeShowsProgressAndEndsReady)
+TEST_F(LauncherRun, SuccessfulUpgradeShowsProgressThenReady)
 {
-    const QString extracting = "extracting";
-    RunLauncher(true, 0, 7, {1, 2, 3, 4, 5}, extracting);
+    Run(true, 0, 7, {1, 2, 3, 4, 5}, "extracting");
 
-    const std::vector<std::string> expected = {"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade",
-                                               "PostUpgrade"};
-    EXPECT_EQ(record->calls, expected);
-    EXPECT_TRUE(record->on_worker_thread);
-    EXPECT_TRUE(record->aged_folder_gone_at_post_upgrade);
-    EXPECT_EQ(exit_code, 0);
-    EXPECT_TRUE(thread_finished);
-
-    // Shown once, before any progress, with the first label; hidden at the end.
+    EXPECT_EQ(record.calls, (Calls{"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade", "PostUpgrade"}));
     EXPECT_EQ(shows, 1);
     EXPECT_EQ(label_at_show, ClientText(537));
-    EXPECT_GE(hides, 1);
-    EXPECT_FALSE(visible_after);
+    // Relayed progress in order after the relayed label; then the worker's
+    // own 100, then its ready label, all before the dialog hides.
+    EXPECT_EQ(values, (std::vector<int>{14, 28, 42, 57, 71, 100}));
+    EXPECT_EQ(labels_at_values, std::vector<QString>(6, "extracting"));
     EXPECT_EQ(value_at_hide, 100);
     EXPECT_EQ(label_at_hide, ClientText(521));
-
-    // The relayed progress arrives on the main thread, in order, after the
-    // relayed label; the worker's own 100 comes before its ready label.
-    const std::vector<int> expected_values = {14, 28, 42, 57, 71, 100};
-    EXPECT_EQ(values, expected_values);
-    EXPECT_FALSE(off_main_thread);
-    for (const QString& label : labels_at_values)
-        EXPECT_EQ(label, extracting);
-
-    EXPECT_EQ(CountLines("] launcher("), 2) << qPrintable(log);
-    EXPECT_EQ(CountLines("no need to upgrade"), 0);
-    EXPECT_EQ(CountLines("[ERROR]"), 0);
+    EXPECT_EQ(log.count("] launcher("), 2) << log.toStdString();
+    EXPECT_EQ(log.count("[ERROR]"), 0);
 }
 
 TEST_F(LauncherRun, FailedUpgradeKeepsTheLabelAndStillStartsTheClient)
 {
-    RunLauncher(true, -1, 3, {1, 2});
+    Run(true, -1, 3, {1, 2});
 
-    const std::vector<std::string> expected = {"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade",
-                                               "PostUpgrade"};
-    EXPECT_EQ(record->calls, expected);
-    EXPECT_TRUE(record->aged_folder_gone_at_post_upgrade);
-    EXPECT_EQ(exit_code, 0);
-    EXPECT_TRUE(thread_finished);
-
+    EXPECT_EQ(record.calls, (Calls{"PreUpgrade", "IsNeedUpgrade", "HandlePackageUpgrade", "PostUpgrade"}));
     EXPECT_EQ(shows, 1);
-    EXPECT_FALSE(visible_after);
-    // No ready label: the dialog keeps what it showed; the bar is filled on exit.
-    EXPECT_EQ(label_at_hide, ClientText(537));
+    // No ready text: the label stays; only the exit fills the bar.
+    EXPECT_EQ(values, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(labels_at_values, std::vector<QString>(3, ClientText(537)));
     EXPECT_EQ(value_at_hide, 100);
-    const std::vector<int> expected_values = {33, 66, 100};
-    EXPECT_EQ(values, expected_values);
-
-    EXPECT_EQ(CountLines("[ERROR] launcher("), 1) << qPrintable(log);
-    EXPECT_TRUE(log.contains(QRegularExpression("\\[ERROR\\] launcher\\(\\d+\\): Failed to upgrade package\\n")));
-    EXPECT_TRUE(log.contains(QRegularExpression("\\[DEBUG\\] launcher\\(\\d+\\): done\\n")));
+    EXPECT_EQ(label_at_hide, ClientText(537));
+    EXPECT_EQ(log.count("[ERROR] launcher("), 1) << log.toStdString();
+    EXPECT_EQ(LogLines("ERROR", "Failed to upgrade package"), 1);
+    EXPECT_EQ(LogLines("DEBUG", "done"), 1);
 }
 
 }  // namespace
