@@ -94,17 +94,6 @@ TEST_F(ServiceDecision, UpgradeMarkForcesReinstallation)
     EXPECT_TRUE(logHas("Lumora.app.upgrading' exists"));
 }
 
-TEST_F(ServiceDecision, ConstructionAndTimeout)
-{
-    MacService service;
-    EXPECT_EQ(10000, service.timeout);
-    service.SetTimeout(5);
-    EXPECT_EQ(5, service.timeout);
-    EXPECT_EQ((home() + "/.Lumora/Lumora.app").toStdString(), service.app_path.c_str());
-    EXPECT_TRUE(service.source_version.build_version.empty());
-    EXPECT_EQ(MacService::GetInstace(), MacService::GetInstace());
-}
-
 TEST_F(ServiceDecision, LoadsVersionRecords)
 {
     writeSourceInfo("[Version]\nmajor_version=3\nminor_version=2\nbuild_version=120\n"
