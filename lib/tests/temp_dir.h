@@ -11,22 +11,18 @@
 
 class TempDir {
 public:
-    TempDir()
+    TempDir() : path_((std::filesystem::temp_directory_path() / "libtest-XXXXXX").string())
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "libtest-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
+        if (mkdtemp(path_.data()) == nullptr)
             ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
     }
     ~TempDir() { std::filesystem::remove_all(path_); }
 
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
-
     std::string write(const std::string& name, const std::string& bytes) const
     {
-        std::ofstream out(file(name), std::ios::binary);
-        out << bytes;
+        std::ofstream(file(name), std::ios::binary) << bytes;
         return file(name);
     }
 
@@ -36,8 +32,7 @@ private:
 
 inline std::string readAll(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
