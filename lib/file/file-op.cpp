@@ -17,6 +17,7 @@
 #include "log.h"
 #include "platform/canonical-path.h"
 #include "platform/fs-type.h"
+#include "platform/writeback.h"
 #include "tmp_name_gen.h"
 
 #define FILE_OP_LOG "file_op_debug"
@@ -24,6 +25,8 @@
 namespace {
 
 constexpr size_t kCopyBufferSize = 8192;
+// Written bytes after which the copy asks for their writeback to start.
+constexpr off_t kWritebackStep = 8 * 1024 * 1024;
 constexpr size_t kTempPathBufferSize = 4096;
 constexpr size_t kLinkBufferSize = 1024;
 constexpr unsigned short kDefaultMode = 0xFFFF;
@@ -262,8 +265,28 @@ int WriteChunk(int out, const char* buffer, ssize_t length)
     return 0;
 }
 
+// Lets the disk write what is copied while the copy goes on; stops asking
+// once the destination refuses.
+struct Writeback {
+    int fd;
+    off_t started = 0;
+    off_t written = 0;
+    bool supported = true;
+
+    void Advance(ssize_t length)
+    {
+        written += length;
+        if (!supported || written - started < kWritebackStep)
+            return;
+        supported = fileplatform::StartWriteback(fd, started, written - started);
+        started = written;
+    }
+};
+
 int CopyBytes(int in, int out, char* buffer)
 {
+    fileplatform::AdviseSequentialRead(in);
+    Writeback writeback{out};
     for (;;) {
         ssize_t length = read(in, buffer, kCopyBufferSize);
         if (length == 0)
@@ -278,6 +301,7 @@ int CopyBytes(int in, int out, char* buffer)
         int result = WriteChunk(out, buffer, length);
         if (result != 0)
             return result;
+        writeback.Advance(length);
     }
 }
 
