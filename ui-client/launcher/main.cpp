@@ -12,6 +12,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <memory>
 
 #include "app-startup.h"
 #include "cloud-service.h"
@@ -101,22 +102,24 @@ void OpenLog()
 }
 
 // Step 11: the user's language, when a translation for it is compiled in.
+// The installed translator is handed to the caller, which keeps it for the
+// rest of the run and frees it before the application object goes.
 // Returns the language code.
-QString InstallTranslation()
+QString InstallTranslation(std::unique_ptr<QTranslator>& installed)
 {
     const QString code = OrvLocale::getInstance()->getDefaultLanguage();
-    QTranslator* translator = new QTranslator();
+    std::unique_ptr<QTranslator> translator(new QTranslator());
     translator->load(QStringLiteral(":/") + code + QStringLiteral(".qm"), QString(), QStringLiteral(""),
                      QStringLiteral(""));
     if (translator->isEmpty()) {
         LOG_DEBUG(kComponent, "no translation for language %s\n", code.toUtf8().constData());
-        delete translator;
         return code;
     }
-    if (!QCoreApplication::installTranslator(translator)) {
+    if (!QCoreApplication::installTranslator(translator.get())) {
         LOG_WARNING(kComponent, "QCoreApplication::installTranslator(%s) failed\n", code.toUtf8().constData());
-        delete translator;
+        return code;
     }
+    installed = std::move(translator);
     return code;
 }
 
@@ -162,7 +165,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    const QString language = InstallTranslation();
+    std::unique_ptr<QTranslator> translator;
+    const QString language = InstallTranslation(translator);
     InitStringTable();
     SetApplicationFont(language);
     return RunLauncher(app);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_sanitizer.h"
 #include "helper_process.h"
 #include "instancelock.h"
 
@@ -121,6 +122,7 @@ TEST_F(InstanceLockTest, ApplicationObjectReportsARunningInstance)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HOME"), home);
+    wyxqt_test::SuppressOffscreenLeaks(env, dir.path());
     EXPECT_EQ(wyxqt_test::RunHelper({QStringLiteral("app")}, env), QStringLiteral("running=1 dpi=1.00"));
 
     env.insert(QStringLiteral("HOME"), other);

@@ -15,6 +15,7 @@ if(TARGET lumora-launcher AND TARGET launcher_bundle AND TARGET wyxqt)
   target_compile_definitions(app_blackbox_tests PRIVATE
     LUMORA_TEST_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
     LUMORA_TEST_BUILD_VERSION="${LUMORA_BUILD_VERSION}")
+  target_include_directories(app_blackbox_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/wyx-qt/tests)
   add_dependencies(app_blackbox_tests launcher_bundle)
   gtest_discover_tests(app_blackbox_tests DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")

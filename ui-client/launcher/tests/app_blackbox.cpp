@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child_sanitizer.h"
 #include "instancelock.h"
 
 namespace {
@@ -125,6 +126,7 @@ protected:
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("HOME"), home);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        wyxqt_test::SuppressOffscreenLeaks(env, root.path());
         for (const QString& assignment : extraEnv) {
             const int eq = assignment.indexOf(QLatin1Char('='));
             env.insert(assignment.left(eq), assignment.mid(eq + 1));
