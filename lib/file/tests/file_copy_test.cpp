@@ -246,3 +246,21 @@ TEST_F(FileCopyTest, AccessAndFileSystemTypes)
     ASSERT_EQ(fileplatform::FileSystemTypeName("/proc", type), 0);
     EXPECT_EQ(type, "0x9fa0");
 }
+
+TEST_F(FileCopyTest, MoveAcrossVolumesKeepsTheSourceWhenTheCopyFails)
+{
+    // rename() onto a device file of /dev fails with EXDEV, so the move falls
+    // back to copy-then-remove; neither device can take the copy for good.
+    struct stat here;
+    struct stat dev;
+    ASSERT_EQ(stat(root_.c_str(), &here), 0);
+    ASSERT_EQ(stat("/dev", &dev), 0);
+    if (here.st_dev == dev.st_dev)
+        GTEST_SKIP() << root_ << " lies on the same file system as /dev";
+    std::string src = Write("src", std::string(30000, 'm'));
+    EXPECT_EQ(FSRename(src, "/dev/full", false), -3);
+    EXPECT_EQ(Read(src), std::string(30000, 'm'));
+    EXPECT_EQ(FSRename(src, "/dev/null", false), -3);
+    EXPECT_EQ(Read(src), std::string(30000, 'm'));
+    EXPECT_EQ(LogLines(), 2);
+}
