@@ -198,7 +198,12 @@ void Launcher::Start()
 
 void Launcher::UpdateProgress(int total, int steps)
 {
-    dialog->setValue(steps * 100 / total);
+    // A report without a total has no percentage; dividing would crash.
+    if (total <= 0) {
+        return;
+    }
+    // 64-bit product: archives with more than 21 million entries stay exact.
+    dialog->setValue(static_cast<int>(static_cast<qint64>(steps) * 100 / total));
 }
 
 void Launcher::SetLabelText(const QString& text)

@@ -117,7 +117,12 @@ TEST_F(LauncherDialog, ProgressIsAPercentageTruncatedTowardZero)
         int total;
         int steps;
         int value;
-    } cases[] = {{3, 1, 33}, {3, 2, 66}, {100, 100, 100}, {7, 1, 14}, {1, 1, 100}, {200, 1, 0}};
+    } cases[] = {{3, 1, 33}, {3, 2, 66}, {100, 100, 100}, {7, 1, 14}, {200, 1, 0},
+                 // beyond 32-bit products
+                 {100000000, 50000000, 50},
+                 // no total: the value stays
+                 {0, 5, 50}, {-3, 1, 50},
+                 {40000000, 40000000, 100}};
     for (const auto& c : cases) {
         UpdateProgress(c.total, c.steps);
         EXPECT_EQ(dialog->value(), c.value) << c.steps << " of " << c.total;

@@ -216,4 +216,15 @@ TEST_F(LauncherRun, FailedUpgradeKeepsTheLabelAndStillStartsTheClient)
     EXPECT_EQ(LogLines("DEBUG", "done"), 1);
 }
 
+TEST_F(LauncherRun, DeletingALauncherStopsAThreadStillRunning)
+{
+    auto* worker = new Worker(new RecordingService(&record, false, 0, 1, {}, QString()));
+    auto* launcher = new Launcher(worker);
+    launcher->Run();
+    ASSERT_TRUE(worker->GetThread()->isRunning());
+    delete launcher;  // must not abort on a running thread
+    EXPECT_TRUE(record.destroyed);
+    EXPECT_TRUE(record.calls.empty());
+}
+
 }  // namespace
