@@ -12,3 +12,15 @@ if(TARGET launcher_core)
   gtest_discover_tests(extractor_tests DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()
+
+# End to end: the bundle's launcher against temporary homes.
+if(TARGET launcher_package)
+  add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
+  target_link_libraries(e2e_tests PRIVATE Qt5::Core LibArchive::LibArchive GTest::gtest)
+  target_compile_definitions(e2e_tests PRIVATE
+    LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
+    LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}")
+  add_dependencies(e2e_tests launcher_package)
+  gtest_discover_tests(e2e_tests DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+endif()
