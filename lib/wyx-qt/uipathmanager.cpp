@@ -1,5 +1,7 @@
 #include "uipathmanager.h"
 
+#include <mutex>
+
 UIPathManager* UIPathManager::getInstance()
 {
     static UIPathManager instance;
@@ -8,12 +10,12 @@ UIPathManager* UIPathManager::getInstance()
 
 void UIPathManager::setPath(const QString& key, const QString& value)
 {
-    QWriteLocker locker(&m_lock);
+    std::unique_lock<std::shared_mutex> locker(m_lock);
     m_paths.insert(key, value);
 }
 
 QString UIPathManager::getPath(const QString& key) const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     return m_paths.value(key);
 }

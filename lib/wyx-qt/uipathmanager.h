@@ -2,8 +2,9 @@
 #pragma once
 
 #include <QHash>
-#include <QReadWriteLock>
 #include <QString>
+
+#include <shared_mutex>
 
 // Start-up stores every path once; both threads read them afterwards. The
 // registry takes a read-write lock anyway, so a late writer cannot corrupt it.
@@ -21,6 +22,6 @@ private:
     UIPathManager(const UIPathManager&) = delete;
     UIPathManager& operator=(const UIPathManager&) = delete;
 
-    mutable QReadWriteLock m_lock;
+    mutable std::shared_mutex m_lock;
     QHash<QString, QString> m_paths;
 };
