@@ -241,10 +241,12 @@ TEST_F(FileCopyTest, AccessAndFileSystemTypes)
     EXPECT_EQ(LogLines(), 2);
     EXPECT_NE(LogText().find("IsSupportLargeFile: Failed to get file system info '" + missing), std::string::npos);
     std::string type;
+#ifdef __linux__
     ASSERT_EQ(fileplatform::FileSystemTypeName("/dev/shm", type), 0);
     EXPECT_TRUE(type == "tmpfs" || type == "ext4" || type == "overlay") << type;
     ASSERT_EQ(fileplatform::FileSystemTypeName("/proc", type), 0);
-    EXPECT_EQ(type, "0x9fa0");
+    EXPECT_EQ(type, "0x9fa0");  // a type without a name keeps its number
+#endif
 }
 
 TEST_F(FileCopyTest, MoveAcrossVolumesKeepsTheSourceWhenTheCopyFails)
