@@ -47,6 +47,7 @@ QString OrvLocale::codeForLocale(const QLocale& locale)
     case QLocale::English: return QStringLiteral("enu");
     case QLocale::French: return QStringLiteral("fre");
     case QLocale::German: return QStringLiteral("ger");
+    case QLocale::Hungarian: return QStringLiteral("hun");
     case QLocale::Italian: return QStringLiteral("ita");
     case QLocale::Japanese: return QStringLiteral("jpn");
     case QLocale::Korean: return QStringLiteral("krn");

@@ -20,7 +20,7 @@ TEST(OrvLocale, MapsEveryLanguageToItsCode)
         {"en_US", "enu"}, {"fr_FR", "fre"}, {"de_DE", "ger"}, {"it_IT", "ita"}, {"ja_JP", "jpn"},
         {"ko_KR", "krn"}, {"nl_NL", "nld"}, {"nb_NO", "nor"}, {"nn_NO", "nor"}, {"no", "nor"},
         {"pl_PL", "plk"}, {"pt_BR", "ptb"}, {"pt_PT", "ptg"}, {"ru_RU", "rus"}, {"es_ES", "spn"},
-        {"sv_SE", "sve"}, {"th_TH", "tha"}, {"tr_TR", "trk"},
+        {"sv_SE", "sve"}, {"th_TH", "tha"}, {"tr_TR", "trk"}, {"hu_HU", "hun"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(OrvLocale::codeForLocale(QLocale(QString::fromLatin1(c.name))).toStdString(), c.code) << c.name;

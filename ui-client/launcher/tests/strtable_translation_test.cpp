@@ -18,7 +18,7 @@
 
 namespace {
 
-const QStringList kLanguages = {"chs", "cht", "csy", "dan", "enu", "fre", "ger",
+const QStringList kLanguages = {"chs", "cht", "csy", "dan", "enu", "fre", "ger", "hun",
                                 "ita", "jpn", "krn", "nld", "nor", "plk", "ptb",
                                 "ptg", "rus", "spn", "sve", "tha", "trk"};
 const QStringList kUncompressed = {"chs", "cht", "jpn", "krn"};
