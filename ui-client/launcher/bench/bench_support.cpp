@@ -314,7 +314,9 @@ bool RemoveTree(const std::string& path)
 
 std::string MakeTempDir(const std::string& parent, const std::string& prefix)
 {
-    std::string pattern = parent + "/" + prefix + "-XXXXXX";
+    // Absolute, since the folder may become a child's HOME.
+    std::error_code error;
+    std::string pattern = fs::absolute(parent, error).string() + "/" + prefix + "-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) {
         std::fprintf(stderr, "mkdtemp(%s): %s\n", pattern.c_str(), std::strerror(errno));
         return std::string();

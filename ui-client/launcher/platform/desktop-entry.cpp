@@ -13,7 +13,7 @@ QString DesktopEntry::FileName()
 
 QString DesktopEntry::ApplicationsFolder()
 {
-    // The base directory specification: a relative XDG_DATA_HOME is invalid
+    // Under the XDG base directory rules a relative XDG_DATA_HOME is invalid
     // and ignored.
     QString data = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
     if (data.isEmpty() || !QDir::isAbsolutePath(data))
