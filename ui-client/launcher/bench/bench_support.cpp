@@ -212,6 +212,8 @@ ChildRun Reap(pid_t pid, std::chrono::steady_clock::time_point start)
         return run;
     }
     run.peak_kib = usage.ru_maxrss;
+    run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
     return run;
 }

@@ -36,6 +36,7 @@ struct ChildRun {
     bool ok = false;        // exited normally with status 0
     int status = 0;         // as from waitpid
     double seconds = 0;     // wall clock from fork to exit
+    double cpu_seconds = 0; // the child's own user + system time
     long peak_kib = 0;      // the child's own ru_maxrss
 };
 
