@@ -18,11 +18,6 @@ target_link_libraries(launcher_startup PUBLIC Qt5::Core Qt5::Gui)
 if(TARGET launcher_core)
   add_executable(lumora-launcher ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
   target_link_libraries(lumora-launcher PRIVATE launcher_core launcher_startup wyxqt logger)
-  # The translations resource "texts", once the launcher's sources carry it.
-  get_target_property(_core_sources launcher_core SOURCES)
-  if(_core_sources MATCHES "(^|;|/)(texts\\.qrc|qrc_texts\\.cpp)(;|$)")
-    target_compile_definitions(lumora-launcher PRIVATE LUMORA_HAVE_TEXTS=1)
-  endif()
   set_target_properties(lumora-launcher PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY "${_bundle_contents}/MacOS"
     SKIP_BUILD_RPATH OFF

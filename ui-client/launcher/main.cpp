@@ -20,20 +20,15 @@
 #include "log.h"
 #include "orvlocale.h"
 #include "qtsingleapplication.h"
-#include "uipathmanager.h"
-#if __has_include("strtable.h")
 #include "strtable.h"
-#define LUMORA_HAVE_STRTABLE 1
-#endif
+#include "uipathmanager.h"
 
 // Step 2: the compiled-in translations. The resource also registers itself
 // when the program is loaded; doing it again is harmless. Q_INIT_RESOURCE
 // must stand outside any namespace.
 static void RegisterTranslationResource()
 {
-#ifdef LUMORA_HAVE_TEXTS
     Q_INIT_RESOURCE(texts);
-#endif
 }
 
 namespace {
@@ -123,14 +118,6 @@ QString InstallTranslation(std::unique_ptr<QTranslator>& installed)
     return code;
 }
 
-// Step 12: the localised texts that the dialog and the worker read.
-void InitStringTable()
-{
-#ifdef LUMORA_HAVE_STRTABLE
-    StrTable::InitStrTable();
-#endif
-}
-
 // Step 13.
 void SetApplicationFont(const QString& languageCode)
 {
@@ -167,7 +154,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<QTranslator> translator;
     const QString language = InstallTranslation(translator);
-    InitStringTable();
+    StrTable::InitStrTable();  // step 12: the texts the dialog and the worker read
     SetApplicationFont(language);
     return RunLauncher(app);
 }
