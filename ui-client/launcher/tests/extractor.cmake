@@ -8,7 +8,7 @@ if(TARGET launcher_core)
     ${CMAKE_CURRENT_LIST_DIR}/extractor_support.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extractor_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/install_test.cpp)
-  target_link_libraries(extractor_tests PRIVATE launcher_core GTest::gtest)
+  target_link_libraries(extractor_tests PRIVATE launcher_core bundle_runner GTest::gtest)
   gtest_discover_tests(extractor_tests DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()
@@ -16,7 +16,7 @@ endif()
 # End to end: the bundle's launcher against temporary homes.
 if(TARGET launcher_package)
   add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
-  target_link_libraries(e2e_tests PRIVATE Qt5::Core LibArchive::LibArchive GTest::gtest)
+  target_link_libraries(e2e_tests PRIVATE bundle_runner GTest::gtest_main)
   target_compile_definitions(e2e_tests PRIVATE
     LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
     LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}")

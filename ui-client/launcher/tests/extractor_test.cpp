@@ -1,21 +1,12 @@
 // The package extractor on archives written by the tests.
-
-#include <archive.h>
-#include <archive_entry.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
-#include <filesystem>
 
 #include "extractor.h"
 #include "extractor_support.h"
 
 using namespace extractor_test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,206 +18,129 @@ Extractor MakeExtractor(const std::string& archive, const std::string& dest)
     return e;
 }
 
-}  // namespace
+// Writes `entries` as a tar in a fresh folder `*dir` and extracts it to *dir/app.
+int ExtractTar(const std::vector<Entry>& entries, std::string* dir)
+{
+    *dir = TempDir();
+    EXPECT_TRUE(WriteArchive(*dir + "/p.tar", Tar, entries));
+    return MakeExtractor(*dir + "/p.tar", *dir + "/app").Extract();
+}
 
 TEST(Extractor, EveryEntryWrittenWithOneProgressReportEach)
 {
-    for (auto format : {ArchiveBuilder::Zip, ArchiveBuilder::TarGz}) {
-        const std::string dir = TempDir();
-        const int n = WriteSamplePackage(dir + "/p.vxa", format, "130");
-        ASSERT_EQ(n, 9);
+    const std::vector<Entry> sample = SamplePackage("130");
+    const int n = static_cast<int>(sample.size());
+    for (Format format : {Zip, TarGz}) {
+        const std::string dir = TempDir(), app = dir + "/app/Contents/";
+        ASSERT_TRUE(WriteArchive(dir + "/p.vxa", format, sample));
         Extractor e = MakeExtractor(dir + "/p.vxa", dir + "/app");
         EXPECT_EQ(e.Count(), n);
-
         ProgressRecorder progress;
-        ASSERT_EQ(e.Extract(), 0);
-        ASSERT_EQ(progress.calls.size(), static_cast<size_t>(n));
+        ASSERT_EQ(e.Extract(), 0) << LogSince(0);
+        ASSERT_EQ(progress.calls.size(), sample.size());
         for (int i = 0; i < n; ++i)
             EXPECT_EQ(progress.calls[i], std::make_pair(n, i + 1));
-
-        const Tree tree = Snapshot(dir + "/app");
-        EXPECT_EQ(tree.at("Contents/Resources/INFO").content, "[Version]\nbuild_version=130\n");
-        EXPECT_EQ(tree.at("Contents/MacOS/lumora-ui").perm & 0100, 0100u) << "executable bit kept";
-        EXPECT_EQ(tree.at("Contents/Frameworks/Core.framework/Core").kind, 'l');
-        EXPECT_EQ(ReadText(dir + "/app/Contents/Frameworks/Core.framework/Core"), std::string(70000, 'c'));
+        EXPECT_EQ(ReadText(app + "Resources/INFO"), "[Version]\nbuild_version=130\n");
+        EXPECT_EQ(fs::status(app + "MacOS/lumora-ui").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+        EXPECT_TRUE(fs::is_symlink(app + "Frameworks/Core.framework/Core"));
+        EXPECT_EQ(ReadText(app + "Frameworks/Core.framework/Core"), std::string(70000, 'c'));
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(e.List(), 0);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("Contents/Resources/INFO\n"), std::string::npos);
     }
 }
 
-TEST(Extractor, EmptyMissingAndUnnamedInputsFailWithoutProgress)
+TEST(Extractor, EmptyMissingGarbageAndUnnamedInputsFailWithoutProgress)
 {
-    const std::string dir = TempDir();
-    ArchiveBuilder empty(dir + "/empty.tar", ArchiveBuilder::Tar);
-    ASSERT_TRUE(empty.Close());
-
-    ProgressRecorder progress;
-    size_t mark = LogMark();
-    Extractor e = MakeExtractor(dir + "/empty.tar", dir + "/app");
-    EXPECT_EQ(e.Count(), 0);
-    EXPECT_EQ(e.Extract(), -1);
-    EXPECT_EQ(LogCount(mark, "Failed to calculate total file numbers, ret: 0"), 1);
-
-    mark = LogMark();
-    e.src_path = (dir + "/missing.vxa").c_str();
-    EXPECT_EQ(e.Count(), -1);
-    EXPECT_EQ(e.Extract(), -1);
-    EXPECT_EQ(e.List(), -1);
-    EXPECT_EQ(LogCount(mark, "Failed to calculate total file numbers, ret: -1"), 1);
-
-    // Bytes that are no archive at all.
+    const std::string dir = TempDir(), app = dir + "/app", counting = "Failed to calculate total file numbers, ret: ";
+    ASSERT_TRUE(WriteArchive(dir + "/empty.tar", Tar, {}));
     ASSERT_TRUE(WriteText(dir + "/garbage.vxa", std::string(5000, '\x5a')));
-    e.src_path = (dir + "/garbage.vxa").c_str();
-    EXPECT_EQ(e.Extract(), -1);
-
-    mark = LogMark();
-    Extractor unnamed;
-    unnamed.src_path = (dir + "/empty.tar").c_str();
-    EXPECT_EQ(unnamed.Extract(), -1);
-    EXPECT_EQ(unnamed.Count(), -1);
-    EXPECT_EQ(unnamed.List(), -1);
-    EXPECT_EQ(LogCount(mark, "Invalid Argument"), 1);
-    EXPECT_EQ(LogCount(mark, "Invalid argument"), 2);
-    EXPECT_EQ(unnamed.copy_data(nullptr, nullptr), -1);
-
+    const struct {
+        std::string src, dest, log;
+        int count;
+    } cases[] = {{dir + "/empty.tar", app, counting + "0", 0},
+                 {dir + "/missing.vxa", app, counting + "-1", -1},
+                 {dir + "/garbage.vxa", app, counting + "-1", -1},
+                 {dir + "/empty.tar", "", "Invalid Argument", -1}};
+    ProgressRecorder progress;
+    for (const auto& c : cases) {
+        Extractor e = MakeExtractor(c.src, c.dest);
+        EXPECT_EQ(e.Count(), c.count) << c.src;
+        const size_t mark = LogMark();
+        EXPECT_EQ(e.Extract(), -1) << c.src;
+        EXPECT_EQ(LogCount(mark, c.log), 1) << c.src << LogSince(mark);
+    }
+    EXPECT_EQ(Extractor().List(), -1);
+    EXPECT_EQ(Extractor().copy_data(nullptr, nullptr), -1);
     EXPECT_TRUE(progress.calls.empty());
-    EXPECT_FALSE(Exists(dir + "/app"));
+    EXPECT_FALSE(Exists(app));
 }
 
 TEST(Extractor, ArchiveDamagedAfterThirdEntryKeepsWhatWasWritten)
 {
-    const std::string dir = TempDir();
-    const std::string path = dir + "/p.tar";
-    {
-        ArchiveBuilder b(path, ArchiveBuilder::Tar);
-        for (int i = 1; i <= 6; ++i)
-            b.File("Contents/f" + std::to_string(i), std::string(3000, static_cast<char>('0' + i)));
-        ASSERT_TRUE(b.Close());
-    }
-    const long cut = TarOffsetAfter(path, 3);
-    ASSERT_GT(cut, 0);
-    fs::resize_file(path, static_cast<uintmax_t>(cut + 100));  // a partial fourth header
-
+    const std::string dir = TempDir(), path = dir + "/p.tar";
+    std::vector<Entry> files;
+    for (char i = '1'; i <= '6'; ++i)
+        files.push_back({'f', std::string("Contents/f") + i, std::string(3000, i)});
+    ASSERT_TRUE(WriteArchive(path, Tar, files));
+    ASSERT_TRUE(CutTarAfter(path, 3));
     Extractor e = MakeExtractor(path, dir + "/app");
     EXPECT_EQ(e.Count(), 3);
     ProgressRecorder progress;
     const size_t mark = LogMark();
     EXPECT_EQ(e.Extract(), -1);
     EXPECT_EQ(progress.calls.size(), 3u);
-    EXPECT_EQ(LogCount(mark, "[ERROR]"), 1) << LogText().substr(mark);
+    EXPECT_EQ(LogCount(mark, "[ERROR]"), 1) << LogSince(mark);
     EXPECT_EQ(LogCount(mark, "archive_read_next_header failed"), 1);
     EXPECT_EQ(ReadText(dir + "/app/Contents/f3"), std::string(3000, '3'));
     EXPECT_FALSE(Exists(dir + "/app/Contents/f4"));
 }
 
-TEST(Extractor, DotDotRefusedAbsoluteNamesKeptInsideAndExistingFilesReplaced)
+TEST(Extractor, NamesStayBelowTheDestination)
 {
-    const std::string dir = TempDir();
+    // A read-only file is replaced; an absolute name lands below the destination.
+    std::string dir = TempDir();
     ASSERT_TRUE(WriteText(dir + "/app/Contents/old", "old bytes that are longer"));
     ASSERT_EQ(chmod((dir + "/app/Contents/old").c_str(), 0444), 0);
-    {
-        ArchiveBuilder b(dir + "/good.tar", ArchiveBuilder::Tar);
-        b.File("Contents/old", "new");
-        b.File("/abs/file", "abs");
-        ASSERT_TRUE(b.Close());
-    }
-    Extractor e = MakeExtractor(dir + "/good.tar", dir + "/app");
-    ASSERT_EQ(e.Extract(), 0);
+    ASSERT_TRUE(WriteArchive(dir + "/p.tar", Tar, {{'f', "Contents/old", "new"}, {'f', "/abs/file", "abs"}}));
+    ASSERT_EQ(MakeExtractor(dir + "/p.tar", dir + "/app").Extract(), 0);
     EXPECT_EQ(ReadText(dir + "/app/Contents/old"), "new");
     EXPECT_EQ(ReadText(dir + "/app/abs/file"), "abs");
 
-    {
-        ArchiveBuilder b(dir + "/dotdot.tar", ArchiveBuilder::Tar);
-        b.File("Contents/a", "a");
-        b.File("Contents/../../escaped", "x");
-        ASSERT_TRUE(b.Close());
-    }
     const size_t mark = LogMark();
-    e.src_path = (dir + "/dotdot.tar").c_str();
-    EXPECT_EQ(e.Extract(), -1);
+    EXPECT_EQ(ExtractTar({{'f', "Contents/a", "a"}, {'f', "Contents/../../escaped", "x"}}, &dir), -1);
     EXPECT_EQ(LogCount(mark, "archive_read_extract2 failed"), 1);
-    EXPECT_FALSE(Exists(dir + "/escaped"));
-    EXPECT_FALSE(Exists(dir + "/app/escaped"));
-}
+    EXPECT_FALSE(Exists(dir + "/escaped") || Exists(dir + "/app/escaped"));
 
-TEST(Extractor, HardLinksResolveInsideTheDestination)
-{
-    const std::string dir = TempDir();
-    const std::string victim = dir + "/victim";
+    // Hard-link targets are re-rooted below the destination (the working folder has no "Contents")...
+    ASSERT_EQ(ExtractTar({{'f', "Contents/a", "shared"}, {'h', "Contents/b", "Contents/a"}}, &dir), 0);
+    EXPECT_EQ(fs::hard_link_count(dir + "/app/Contents/a"), 2u);
+    EXPECT_TRUE(fs::equivalent(dir + "/app/Contents/a", dir + "/app/Contents/b"));
+    // ... so an absolute target names a missing file below it, not the outside one.
+    const std::string victim = TempDir() + "/victim";
     ASSERT_TRUE(WriteText(victim, "precious"));
-    {
-        ArchiveBuilder b(dir + "/links.tar", ArchiveBuilder::Tar);
-        b.File("Contents/a", "shared bytes");
-        b.HardLink("Contents/b", "Contents/a");
-        ASSERT_TRUE(b.Close());
-    }
-    // The working folder holds no "Contents": a target left as stored fails.
-    Extractor e = MakeExtractor(dir + "/links.tar", dir + "/app");
-    ASSERT_EQ(e.Extract(), 0) << LogText();
-    struct stat a, b;
-    ASSERT_EQ(lstat((dir + "/app/Contents/a").c_str(), &a), 0);
-    ASSERT_EQ(lstat((dir + "/app/Contents/b").c_str(), &b), 0);
-    EXPECT_EQ(a.st_ino, b.st_ino);
-
-    // A hard link to an absolute path outside names a file below dest_path
-    // instead: there is none, so nothing links to the outside file.
-    {
-        ArchiveBuilder b2(dir + "/abs.tar", ArchiveBuilder::Tar);
-        b2.HardLink("Contents/c", victim);
-        ASSERT_TRUE(b2.Close());
-    }
-    e.src_path = (dir + "/abs.tar").c_str();
-    EXPECT_EQ(e.Extract(), -1);
-    struct stat v;
-    ASSERT_EQ(lstat(victim.c_str(), &v), 0);
-    EXPECT_EQ(v.st_nlink, 1u);
+    EXPECT_EQ(ExtractTar({{'h', "Contents/c", victim}}, &dir), -1);
+    EXPECT_EQ(fs::hard_link_count(victim), 1u);
     EXPECT_FALSE(Exists(dir + "/app/Contents/c"));
 }
 
 TEST(Extractor, PathsThroughSymbolicLinksAreRefused)
 {
-    const std::string dir = TempDir();
-    const std::string outside = dir + "/outside";
-    fs::create_directories(outside);
+    const std::string outside = TempDir();
     ASSERT_TRUE(WriteText(outside + "/victim", "precious"));
-    const Tree before = Snapshot(outside);
-
-    struct Case {
-        const char* name;
-        void (*build)(ArchiveBuilder&, const std::string&);
+    const std::string before = Snapshot(outside);
+    const std::vector<std::vector<Entry>> cases = {
+        {{'l', "Contents/x", outside}, {'f', "Contents/x/file", "escaped"}},
+        {{'l', "Contents/x", outside}, {'d', "Contents/x/sub"}, {'f', "Contents/x/sub/file", "escaped"}},
+        {{'l', "Contents/y", outside + "/victim"}, {'h', "Contents/z", "Contents/y"}},
+        {{'l', "Contents", outside}, {'d', "Contents"}, {'f', "Contents/victim", "overwritten"}},
     };
-    const Case cases[] = {
-        {"file below a link",
-         [](ArchiveBuilder& b, const std::string& out) {
-             b.Symlink("Contents/x", out);
-             b.File("Contents/x/file", "escaped");
-         }},
-        {"file below a link below a link",
-         [](ArchiveBuilder& b, const std::string& out) {
-             b.Symlink("Contents/x", out);
-             b.Dir("Contents/x/sub");
-             b.File("Contents/x/sub/file", "escaped");
-         }},
-        {"hard link to a link",
-         [](ArchiveBuilder& b, const std::string& out) {
-             b.Symlink("Contents/y", out + "/victim");
-             b.HardLink("Contents/z", "Contents/y");
-         }},
-        {"folder entry over a link, then a file",
-         [](ArchiveBuilder& b, const std::string& out) {
-             b.Symlink("Contents", out);
-             b.Dir("Contents");
-             b.File("Contents/victim", "overwritten");
-         }},
-    };
-    for (const Case& c : cases) {
-        const std::string work = TempDir();
-        ArchiveBuilder b(work + "/evil.tar", ArchiveBuilder::Tar);
-        c.build(b, outside);
-        ASSERT_TRUE(b.Close()) << c.name;
-        Extractor e = MakeExtractor(work + "/evil.tar", work + "/app");
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::string dir;
         const size_t mark = LogMark();
-        EXPECT_EQ(e.Extract(), -1) << c.name;
-        EXPECT_EQ(LogCount(mark, "[ERROR]"), 1) << c.name << LogText().substr(mark);
-        EXPECT_EQ(Snapshot(outside), before) << c.name;
+        EXPECT_EQ(ExtractTar(cases[i], &dir), -1) << "case " << i;
+        EXPECT_EQ(LogCount(mark, "[ERROR]"), 1) << "case " << i << LogSince(mark);
+        EXPECT_EQ(Snapshot(outside), before) << "case " << i;
     }
 }
 
@@ -235,119 +149,55 @@ TEST(Extractor, DestinationBelowASymbolicLinkIsUsedAndLeftAlone)
     const std::string dir = TempDir();
     fs::create_directories(dir + "/real/home");
     fs::create_directory_symlink(dir + "/real", dir + "/linked");
-    const std::string package = dir + "/p.vxa";
-    const int n = WriteSamplePackage(package, ArchiveBuilder::Zip, "130");
-
-    Extractor e = MakeExtractor(package, dir + "/linked/home/.Lumora/Lumora.app");
-    ProgressRecorder progress;
-    ASSERT_EQ(e.Extract(), 0) << LogText();
-    EXPECT_EQ(progress.calls.size(), static_cast<size_t>(n));
-    EXPECT_TRUE(fs::is_symlink(dir + "/linked"));
+    ASSERT_TRUE(WriteArchive(dir + "/p.vxa", Zip, SamplePackage("130")));
+    ASSERT_EQ(MakeExtractor(dir + "/p.vxa", dir + "/linked/home/.Lumora/Lumora.app").Extract(), 0) << LogSince(0);
     EXPECT_EQ(fs::read_symlink(dir + "/linked"), fs::path(dir + "/real"));
-    EXPECT_EQ(ReadText(dir + "/real/home/.Lumora/Lumora.app/Contents/Resources/INFO"),
-              "[Version]\nbuild_version=130\n");
+    EXPECT_EQ(ReadText(dir + "/real/home/.Lumora/Lumora.app/Contents/Resources/INFO"), "[Version]\nbuild_version=130\n");
 }
 
 TEST(Extractor, DevicesRefusedSetIdBitsDroppedLongNamesBounded)
 {
-    const std::string dir = TempDir();
-    {
-        ArchiveBuilder b(dir + "/suid.tar", ArchiveBuilder::Tar);
-        b.File("Contents/tool", "x", 06755);
-        ASSERT_TRUE(b.Close());
-    }
-    Extractor e = MakeExtractor(dir + "/suid.tar", dir + "/app");
-    ASSERT_EQ(e.Extract(), 0);
+    std::string dir;
+    ASSERT_EQ(ExtractTar({{'f', "Contents/tool", "x", 06755}}, &dir), 0);
     struct stat st;
     ASSERT_EQ(stat((dir + "/app/Contents/tool").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & (S_ISUID | S_ISGID), 0u);
-
-    for (mode_t type : {AE_IFCHR, AE_IFIFO}) {
-        const std::string work = TempDir();
-        ArchiveBuilder b(work + "/node.tar", ArchiveBuilder::Tar);
-        b.Node("Contents/node", type);
-        ASSERT_TRUE(b.Close());
-        Extractor n = MakeExtractor(work + "/node.tar", work + "/app");
+    for (char kind : {'c', 'p'}) {
         const size_t mark = LogMark();
-        EXPECT_EQ(n.Extract(), -1);
-        EXPECT_EQ(LogCount(mark, "refusing entry"), 1);
-        EXPECT_FALSE(Exists(work + "/app/Contents/node"));
+        EXPECT_EQ(ExtractTar({{kind, "Contents/node"}}, &dir), -1) << kind;
+        EXPECT_EQ(LogCount(mark, "refusing entry"), 1) << kind;
+        EXPECT_FALSE(Exists(dir + "/app/Contents/node")) << kind;
     }
 
-    // A name that fits below the destination is written; one that does not
-    // is refused before the disk writer sees it.
-    const std::string work = TempDir();
-    const std::string dest = work + "/app";
+    // A ~4,000-byte name that fits below the destination is written; a longer one is refused.
+    dir = TempDir();
     std::string fits = "Contents";
-    while (dest.size() + 1 + fits.size() + 201 < PATH_MAX - 1)
+    while (dir.size() + 5 + fits.size() + 201 < PATH_MAX - 1)
         fits += "/" + std::string(200, 'n');
-    const std::string too_long = fits + "/" + std::string(200, 'm') + "/" + std::string(200, 'm');
     ASSERT_GE(fits.size(), 3800u);
-    {
-        ArchiveBuilder b(work + "/long.tar", ArchiveBuilder::Tar);
-        b.File(fits, "deep");
-        b.File(too_long, "deeper");
-        ASSERT_TRUE(b.Close());
-    }
-    Extractor l = MakeExtractor(work + "/long.tar", dest);
+    const std::string too_long = fits + "/" + std::string(200, 'm') + "/" + std::string(200, 'm');
+    ASSERT_TRUE(WriteArchive(dir + "/p.tar", Tar, {{'f', fits, "deep"}, {'f', too_long, "deeper"}}));
     const size_t mark = LogMark();
-    EXPECT_EQ(l.Extract(), -1);
-    EXPECT_EQ(ReadText(dest + "/" + fits), "deep");
+    EXPECT_EQ(MakeExtractor(dir + "/p.tar", dir + "/app").Extract(), -1);
+    EXPECT_EQ(ReadText(dir + "/app/" + fits), "deep");
     EXPECT_EQ(LogCount(mark, "refusing entry"), 1);
 }
 
-TEST(Extractor, HundredThousandEntries)
+// More entries than a 16-bit counter holds.
+TEST(Extractor, ManyEntries)
 {
-    const std::string dir = TempDir();
-    {
-        ArchiveBuilder b(dir + "/many.tar", ArchiveBuilder::Tar);
-        b.Dir("Contents");
-        for (int d = 0; d < 100; ++d) {
-            const std::string folder = "Contents/d" + std::to_string(d);
-            b.Dir(folder);
-            for (int f = 0; f < 999 - (d == 0 ? 1 : 0); ++f)
-                b.File(folder + "/" + std::to_string(f), "");
-        }
-        ASSERT_TRUE(b.Close());
+    const int kEntries = 70000;
+    std::vector<Entry> entries{{'d', "Contents"}};
+    for (int i = 1; i < kEntries; ++i) {
+        const std::string folder = "Contents/d" + std::to_string(i / 1000);
+        entries.push_back(i % 1000 == 1 ? Entry{'d', folder} : Entry{'f', folder + "/" + std::to_string(i)});
     }
-    Extractor e = MakeExtractor(dir + "/many.tar", dir + "/app");
-    EXPECT_EQ(e.Count(), 100000);
+    std::string dir;
     ProgressRecorder progress;
-    ASSERT_EQ(e.Extract(), 0);
-    ASSERT_EQ(progress.calls.size(), 100000u);
-    EXPECT_EQ(progress.calls.back(), std::make_pair(100000, 100000));
-    EXPECT_TRUE(Exists(dir + "/app/Contents/d99/998"));
+    ASSERT_EQ(ExtractTar(entries, &dir), 0);
+    ASSERT_EQ(progress.calls.size(), static_cast<size_t>(kEntries));
+    EXPECT_EQ(progress.calls.back(), std::make_pair(kEntries, kEntries));
+    EXPECT_TRUE(Exists(dir + "/app/Contents/d69/69999"));
 }
 
-TEST(Extractor, ListAndCopyData)
-{
-    const std::string dir = TempDir();
-    WriteSamplePackage(dir + "/p.vxa", ArchiveBuilder::Zip, "7");
-    Extractor e = MakeExtractor(dir + "/p.vxa", dir + "/app");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(e.List(), 0);
-    const std::string listed = testing::internal::GetCapturedStdout();
-    EXPECT_NE(listed.find("Contents/Resources/INFO\n"), std::string::npos);
-    EXPECT_NE(listed.find("Contents/Frameworks/Core.framework/Core\n"), std::string::npos);
-
-    // copy_data moves one entry's blocks into a disk writer.
-    archive* reader = archive_read_new();
-    archive_read_support_format_all(reader);
-    archive* writer = archive_write_disk_new();
-    ASSERT_EQ(archive_read_open_filename(reader, (dir + "/p.vxa").c_str(), 10240), ARCHIVE_OK);
-    archive_entry* entry = nullptr;
-    bool copied = false;
-    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
-        if (std::string(archive_entry_pathname(entry)) != "Contents/Resources/INFO")
-            continue;
-        archive_entry_set_pathname(entry, (dir + "/INFO.copy").c_str());
-        ASSERT_EQ(archive_write_header(writer, entry), ARCHIVE_OK);
-        EXPECT_EQ(e.copy_data(reader, writer), 0);
-        archive_write_finish_entry(writer);
-        copied = true;
-    }
-    archive_read_free(reader);
-    archive_write_free(writer);
-    EXPECT_TRUE(copied);
-    EXPECT_EQ(ReadText(dir + "/INFO.copy"), "[Version]\nbuild_version=7\n");
-}
+}  // namespace

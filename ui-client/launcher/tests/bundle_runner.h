@@ -1,0 +1,54 @@
+// Runs a launcher bundle as a user would (temporary HOME, offscreen, with a
+// deadline) and stops any client it started; writes archives such as its package.
+#pragma once
+#include <sys/types.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bundle_runner {
+
+bool Poll(const std::function<bool()>& condition, int timeoutMs = 30000);
+QByteArray ReadFile(const QString& path);
+bool WriteFile(const QString& path, const QByteArray& data);  // creates the folders
+bool CopyTree(const QString& from, const QString& to);        // cp -a
+bool Gone(pid_t pid);                                          // no such process
+
+// kind: 'd' folder, 'f' file, 'l' symbolic link or 'h' hard link to data, 'c' device, 'p' fifo.
+struct Entry {
+    char kind;
+    std::string name, data = {};
+    mode_t perm = 0644;
+};
+enum Format { Zip, Tar, TarGz };
+bool WriteArchive(const std::string& path, Format format, const std::vector<Entry>& entries);
+
+struct Result {
+    int exitCode = -1;  // also when the launcher crashed or missed the deadline
+    QString out, err;
+};
+
+class Home {
+    QTemporaryDir dir_;  // first: root and path derive from it
+
+public:
+    explicit Home(const QString& homeName = "home");
+    ~Home() { StopClient(); }
+    const QString root, path;  // canonical scratch folder, and HOME below it
+    QString Lumora() const { return path + "/.Lumora"; }
+    QString App() const { return Lumora() + "/Lumora.app"; }
+    QString Log() const { return ReadFile(Lumora() + "/log/launcher.log"); }
+
+    QProcessEnvironment Env(const QStringList& extra = {}) const;  // extra: "NAME=value"
+    void Start(QProcess& launcher, const QString& bundle, const QStringList& extra = {}) const;
+    Result Run(const QString& bundle, const QStringList& extra = {}) const;
+    pid_t ClientPid() const;                     // from .Lumora/ui.pid, 0 when none
+    pid_t WaitForClient(pid_t other = 0) const;  // a live client other than `other`, or 0
+    void StopClient() const;
+};
+
+}  // namespace bundle_runner
