@@ -1,5 +1,4 @@
-// Scratch folders, log capture and an unprivileged child process for the
-// file layer's tests.
+// Scratch folders, log capture and an unprivileged child for the file layer's tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 
@@ -27,96 +25,59 @@ protected:
         root_ = base_ + "/work";
         ASSERT_EQ(mkdir(root_.c_str(), 0755), 0);
         std::ofstream(base_ + "/levels") << "file_op_debug=6\n";
-        Logger::Initialize(Logger::LOG_TYPE_FILE, base_ + "/file.log", base_ + "/levels", 50,
-                           Logger::SAFETY_THREAD);
+        Logger::Initialize(Logger::LOG_TYPE_FILE, base_ + "/file.log", base_ + "/levels", 50, Logger::SAFETY_THREAD);
     }
-
     void TearDown() override
     {
         Logger::Destroy();
-        std::filesystem::remove_all(base_);
+        for (const std::string& dir : {base_, other_})
+            if (!dir.empty())
+                std::filesystem::remove_all(dir);
     }
-
     std::string Path(const std::string& name) const { return root_ + "/" + name; }
-
+    std::string Folder(const std::string& name) const { std::filesystem::create_directories(Path(name)); return Path(name); }
+    // Writes a file, making its folders first.
     std::string Write(const std::string& name, const std::string& bytes) const
     {
+        std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
         std::ofstream(Path(name), std::ios::binary) << bytes;
         return Path(name);
     }
-
-    std::string Folder(const std::string& name) const
-    {
-        std::filesystem::create_directories(Path(name));
-        return Path(name);
-    }
-
     std::string Link(const std::string& target, const std::string& name) const
     {
         EXPECT_EQ(symlink(target.c_str(), Path(name).c_str()), 0);
         return Path(name);
     }
-
     // Lines the file layer logged since the test began.
     int LogLines() const
     {
-        std::ifstream in(base_ + "/file.log");
+        std::istringstream in(Read(base_ + "/file.log"));
         int count = 0;
         for (std::string line; std::getline(in, line);)
             count += line.find("file-op(") != std::string::npos;
         return count;
     }
-
-    std::string LogText() const { return Read(base_ + "/file.log"); }
-
+    bool Logged(const std::string& text) const { return Read(base_ + "/file.log").find(text) != std::string::npos; }
     static std::string Read(const std::string& path)
     {
-        std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(path, std::ios::binary).rdbuf();
         return text.str();
     }
-
-    static bool Exists(const std::string& path)
+    static bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
+    // Runs `body` in a child as user 65534 with the scratch folders opened to all;
+    // returns its result (-128..127), or 1000 when the child could not be set up.
+    template <typename Body>
+    int RunAsNobody(Body body) const
     {
-        struct stat st;
-        return lstat(path.c_str(), &st) == 0;
+        chmod(base_.c_str(), 0755);
+        pid_t child = fork();
+        if (child == 0)
+            _exit(setgid(65534) != 0 || setuid(65534) != 0 ? 255 : body() + 128);
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
+            return 1000;
+        return WEXITSTATUS(status) - 128;
     }
-
-    // Makes the scratch folders reachable by an unprivileged user.
-    void OpenToAll() const { chmod(base_.c_str(), 0755); }
-
-    std::string base_;
-    std::string root_;
+    std::string base_, root_, other_;
 };
-
-// Runs `body` in a child process as the unprivileged user 65534 and returns
-// its result (-128 to 127), or 1000 when the child could not be set up.
-inline int RunAsNobody(const std::function<int()>& body)
-{
-    pid_t child = fork();
-    if (child < 0)
-        return 1000;
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(255);
-        _exit(body() + 128);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
-        return 1000;
-    return WEXITSTATUS(status) - 128;
-}
-
-// A second writable file system for cross-volume moves, or "" when none.
-inline std::string OtherVolumeFolder(const std::string& here)
-{
-    struct stat local;
-    struct stat shm;
-    if (stat(here.c_str(), &local) != 0 || stat("/dev/shm", &shm) != 0 || local.st_dev == shm.st_dev)
-        return "";
-    std::string pattern = "/dev/shm/fileop-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        return "";
-    return pattern;
-}

@@ -8,17 +8,14 @@
 
 namespace wyxqt_test {
 
-// Qt 5.15's offscreen platform plug-in never frees its screen. In a build
-// with AddressSanitizer, children that run on that platform get the
-// project's leak suppressions plus one for the plug-in, written to a file in
-// scratchDir. Other builds leave the environment alone.
-inline void SuppressOffscreenLeaks(QProcessEnvironment& env, const QString& scratchDir)
+// Qt 5.15's offscreen plug-in never frees its screen: under AddressSanitizer, children on that
+// platform get the project's leak suppressions plus one for it, in a file in scratchDir.
+inline void SuppressOffscreenLeaks([[maybe_unused]] QProcessEnvironment& env, [[maybe_unused]] const QString& scratchDir)
 {
 #if defined(__SANITIZE_ADDRESS__)
-    const QRegularExpression option(QStringLiteral("suppressions=([^: ,]+)"));
     QString options = env.value(QStringLiteral("LSAN_OPTIONS"));
     QByteArray rules;
-    const QRegularExpressionMatch m = option.match(options);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("suppressions=([^: ,]+)")).match(options);
     if (m.hasMatch()) {
         QFile shared(m.captured(1));
         if (shared.open(QIODevice::ReadOnly))
@@ -26,16 +23,11 @@ inline void SuppressOffscreenLeaks(QProcessEnvironment& env, const QString& scra
         options.remove(m.capturedStart(), m.capturedLength());
     }
     rules += "leak:libqoffscreen\n";
-    const QString path = scratchDir + QStringLiteral("/lsan-children.supp");
-    QFile file(path);
+    QFile file(scratchDir + QStringLiteral("/lsan-children.supp"));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(rules) != rules.size())
         return;
-    file.close();
-    options += (options.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("suppressions=") + path;
+    options += (options.isEmpty() ? QString() : QStringLiteral(":")) + QStringLiteral("suppressions=") + file.fileName();
     env.insert(QStringLiteral("LSAN_OPTIONS"), options);
-#else
-    (void)env;
-    (void)scratchDir;
 #endif
 }
 
