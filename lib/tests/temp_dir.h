@@ -6,33 +6,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
-class TempDir {
-public:
-    TempDir() : path_((std::filesystem::temp_directory_path() / "libtest-XXXXXX").string())
-    {
-        if (mkdtemp(path_.data()) == nullptr)
-            ADD_FAILURE() << "mkdtemp failed";
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+struct TempDir {
+    std::string path = (std::filesystem::temp_directory_path() / "libtest-XXXXXX").string();
+    TempDir() { EXPECT_NE(mkdtemp(path.data()), nullptr); }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string file(const std::string& name) const { return path + "/" + name; }
     std::string write(const std::string& name, const std::string& bytes) const
     {
         std::ofstream(file(name), std::ios::binary) << bytes;
         return file(name);
     }
-
-private:
-    std::string path_;
 };
 
 inline std::string readAll(const std::string& path)
 {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }

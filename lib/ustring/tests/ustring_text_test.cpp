@@ -2,321 +2,169 @@
 // the append/assign families including a string given itself.
 #include "ustring_test_util.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <sstream>
 #include <stdexcept>
-#include <string>
+#include <tuple>
+#include <vector>
 
 using I = ustring_inspector;
+using testing::ThrowsMessage;
 
-TEST(UstringConstruction, EmptyAndFromEachSource)
+template <typename F>
+static std::string stderrOf(F action)
+{
+    return testing::internal::CaptureStderr(), action(), testing::internal::GetCapturedStderr();
+}
+
+TEST(UstringConstruction, EmptyCopyAndSwap)
 {
     ustring empty;
     EXPECT_EQ(empty.length(), 0u);
-    EXPECT_TRUE(empty.empty());
     EXPECT_STREQ(empty.c_str(), "");
-    ASSERT_NE(empty.c_str_utf16(), nullptr);
     EXPECT_EQ(empty.c_str_utf16()[0], 0);
-    EXPECT_EQ(I::data_cap(empty), 4u);
-    EXPECT_EQ(I::wdata_cap(empty), 4u);
-
-    EXPECT_EQ(bytes_of(ustring("abc")), "abc");
     EXPECT_EQ(bytes_of(ustring(std::string("ab\0cd", 5))), "ab");
     EXPECT_EQ(bytes_of(ustring('x')), "x");
-    EXPECT_EQ(bytes_of(ustring(units(u"caf\u00e9"))), "caf\xc3\xa9");
     EXPECT_EQ(bytes_of(ustring(static_cast<const char*>(nullptr))), "");
 
-    ustring source("\xc3\xa9t\xc3\xa9");
-    source.c_str_utf16();
-    ustring copy(source);
-    EXPECT_EQ(bytes_of(copy), bytes_of(source));
+    ustring source(units(u"\u00e9t\u00e9")), copy(source), other("other");
     EXPECT_NE(copy.c_str(), source.c_str());
-    EXPECT_EQ(I::wdata_len(copy), 0u);
+    EXPECT_EQ(I::wdata_len(copy), 0u);  // the copy builds its own UTF-16 form on demand
     EXPECT_EQ(utf16_of(copy), u"\u00e9t\u00e9");
-
-    const unsigned short* source_units = source.c_str_utf16();
-    ustring other("other");
-    swap(source, other);            // all six fields, no allocation
-    EXPECT_EQ(other.c_str_utf16(), source_units);
-    EXPECT_EQ(bytes_of(source), "other");
+    swap(source, other);  // all six fields: the UTF-16 forms too
+    EXPECT_EQ(utf16_of(source), u"other");
+    EXPECT_EQ(bytes_of(other), "\xc3\xa9t\xc3\xa9");
 }
 
-TEST(UstringConversion, BytesAndUnitsCountDifferently)
+TEST(UstringConversion, BytesAndUnitsBothWays)
 {
     ustring s("\xc3\xa9" "a");
     EXPECT_EQ(s.length(), 3u);
-    EXPECT_EQ(s.size(), 3u);
-    EXPECT_EQ(I::wdata_len(s), 0u);   // built only on demand
-    const unsigned short* w = s.c_str_utf16();
-    EXPECT_EQ(w[0], 0xE9);
-    EXPECT_EQ(w[1], 'a');
-    EXPECT_EQ(w[2], 0);
+    EXPECT_EQ(I::wdata_len(s), 0u);  // built only on demand
+    EXPECT_EQ(utf16_of(s), u"\u00e9a");
     EXPECT_EQ(I::wdata_len(s), 2u);
-
-    ustring astral(units(u"x\U0001F600"));
-    EXPECT_EQ(bytes_of(astral), "x\xf0\x9f\x98\x80");
-    EXPECT_EQ(I::wdata_len(astral), 3u);
-
-    // Changing the text through the byte interface drops the UTF-16 form.
-    s.append("b");
+    s.append("b");  // a change through the byte interface drops the UTF-16 form
     EXPECT_EQ(I::wdata_len(s), 0u);
-    EXPECT_EQ(utf16_of(s), u"\u00e9" u"ab");
+    EXPECT_EQ(utf16_of(s), u"\u00e9ab");
 }
 
-TEST(UstringConversion, InvalidUtf8WarnsAndLeavesUtf16Empty)
+TEST(UstringConversion, FailuresWarnAndEmptyAForm)
 {
     ustring bad("ok\x80" "x");
-    testing::internal::CaptureStderr();
-    const unsigned short* w = bad.c_str_utf16();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(w[0], 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(bad.convert_from_data(), -1);
-    testing::internal::GetCapturedStderr();
+    std::string err = stderrOf([&] { EXPECT_EQ(bad.c_str_utf16()[0], 0); });
     EXPECT_EQ(err.rfind("Warning: u_strFromUTF8: error code 10 at line ", 0), 0u) << err;
     EXPECT_EQ(err.find('\n'), err.size() - 1);
+    stderrOf([&] { EXPECT_EQ(bad.convert_from_data(), -1); });
     EXPECT_EQ(bytes_of(bad), "ok\x80x");
-
-    // Truncated sequence at the very end: no read past the text.
-    ustring truncated("abc\xe2\x82");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(truncated.c_str_utf16()[0], 0);
-    testing::internal::GetCapturedStderr();
-
-    // Appending UTF-16 rebuilds the bytes from the UTF-16 form alone.
-    testing::internal::CaptureStderr();
-    bad.append(units(u"yz"));
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(bytes_of(bad), "yz");
-}
-
-TEST(UstringConversion, UnpairedSurrogateEmptiesBothForms)
-{
+    ustring truncated("abc\xe2\x82");  // no read past the text
+    stderrOf([&] { EXPECT_EQ(truncated.c_str_utf16()[0], 0); });
+    stderrOf([&] { bad.append(units(u"yz")); });
+    EXPECT_EQ(bytes_of(bad), "yz");  // rebuilt from the UTF-16 form alone
     ustring s("abc");
-    testing::internal::CaptureStderr();
-    s.append(static_cast<unsigned short>(0xD800), 1);
-    std::string err = testing::internal::GetCapturedStderr();
+    err = stderrOf([&] { s.append(static_cast<unsigned short>(0xD800), 1); });  // unpaired surrogate
     EXPECT_EQ(err.rfind("Warning: u_strToUTF8: error code ", 0), 0u) << err;
-    EXPECT_TRUE(s.empty());
     EXPECT_STREQ(s.c_str(), "");
+    EXPECT_TRUE(s.empty());
     EXPECT_EQ(I::wdata_len(s), 0u);
-    EXPECT_EQ(s.c_str_utf16()[0], 0);
 }
 
 TEST(UstringGrowth, BuffersAreExactAndShrinkBelowHalf)
 {
-    ustring s;
-    s.append("a");                  // needs 2 of 4: kept
-    EXPECT_EQ(I::data_cap(s), 4u);
-    s.append("bc");                 // needs 4: kept
-    EXPECT_EQ(I::data_cap(s), 4u);
-    s.append("d");                  // needs 5: exactly 5
-    EXPECT_EQ(I::data_cap(s), 5u);
-    s.assign("abcdefghij");         // needs 11
-    EXPECT_EQ(I::data_cap(s), 11u);
-    s.assign("abcde");              // needs 6, half of 11 is 5: kept
-    EXPECT_EQ(I::data_cap(s), 11u);
-    s.assign("abcd");               // needs 5: kept
-    EXPECT_EQ(I::data_cap(s), 11u);
-    s.assign("abc");                // needs 4, below half: shrinks to 4
-    EXPECT_EQ(I::data_cap(s), 4u);
-    s.append('x', 20);              // 3 + 20 + 1
+    ustring s;  // 4 bytes; a need of 5 is exact, of 6 and 5 keeps 11, of 4 shrinks below half of 11
+    for (auto [text, cap] : std::vector<std::pair<const char*, size_t>>{
+             {"a", 4}, {"abc", 4}, {"abcd", 5}, {"abcdefghij", 11}, {"abcde", 11}, {"abcd", 11}, {"abc", 4}}) {
+        s.assign(text);
+        EXPECT_EQ(I::data_cap(s), cap) << text;
+    }
+    EXPECT_EQ(I::data_cap(s.append('x', 20)), 24u);
+    s.clear();  // keeps the allocation
     EXPECT_EQ(I::data_cap(s), 24u);
-
-    s.clear();
-    EXPECT_TRUE(s.empty());
-    EXPECT_EQ(I::data_cap(s), 24u); // clear keeps the allocation
-
+    auto units_cap = [](const ustring& w) { return w.c_str_utf16(), I::wdata_cap(w); };
     ustring w("0123456789");
-    w.c_str_utf16();                // 10 units + terminator
-    EXPECT_EQ(I::wdata_cap(w), 11u);
-    w.assign("\xc3\xa9");
-    w.c_str_utf16();                // needs 2, below half of 11
-    EXPECT_EQ(I::wdata_cap(w), 2u);
-    w.append(static_cast<unsigned short>('a'), 3);
-    EXPECT_EQ(I::wdata_cap(w), 5u);
-    EXPECT_EQ(bytes_of(w), "\xc3\xa9" "aaa");
+    EXPECT_EQ(units_cap(w), 11u);
+    EXPECT_EQ(units_cap(w.assign("\xc3\xa9")), 2u);
+    EXPECT_EQ(I::wdata_cap(w.append(static_cast<unsigned short>('a'), 3)), 5u);
 }
 
-TEST(UstringAppend, ByteFamily)
+TEST(UstringAppendAssign, ByteAndUtf16Families)
 {
     ustring s("ab");
-    s.append("cdef", 2);
-    EXPECT_EQ(bytes_of(s), "abcd");
-    s.append("x\0y", 3);            // stops at the zero byte
-    EXPECT_EQ(bytes_of(s), "abcdx");
-    s.append(std::string("0123456"), 2, 3);
-    EXPECT_EQ(bytes_of(s), "abcdx234");
-    s.append(std::string("q\0r", 3));
-    EXPECT_EQ(bytes_of(s), "abcdx234q");
-    s.append(ustring("hello"), 1, 3);
-    EXPECT_EQ(bytes_of(s), "abcdx234qell");
-    s.append('-', 3);
-    s.append('z', 0);
-    EXPECT_EQ(bytes_of(s), "abcdx234qell---");
-
+    s.append("cdef", 2).append("x\0y", 3).append(std::string("0123456"), 2, 3).append(std::string("q\0r", 3));
+    s.append(ustring("hello"), 1, 3).append('-', 3).append('z', 0);
+    EXPECT_EQ(bytes_of(s), "abcdx234qell---");  // counted forms stop early at a zero byte
     EXPECT_THROW(s.append(std::string("ab"), 3, 1), std::out_of_range);
-    try {
-        s.append(ustring("ab"), 3, 1);
-        FAIL() << "no exception";
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "substr");
-    }
-    EXPECT_EQ(bytes_of(s), "abcdx234qell---");
+    EXPECT_THAT([&] { s.append(ustring("ab"), 3, 1); }, ThrowsMessage<std::out_of_range>("substr"));
+    EXPECT_EQ(bytes_of((s = "a") += std::string("b")), "ab");
+    EXPECT_EQ(bytes_of(s + "y" + 'z' + units(u"\u00e9") + static_cast<unsigned short>(0xE8)), "abyz\xc3\xa9\xc3\xa8");
 
-    ustring t("a");
-    t += std::string("b");
-    t += units(u"\u00e9");
-    EXPECT_EQ(bytes_of(t), "ab\xc3\xa9");
+    ustring u("caf");
+    u.append(units(u"\u00e9 na\u00efve"));
+    EXPECT_EQ(bytes_of(u), "caf\xc3\xa9 na\xc3\xafve");
+    EXPECT_EQ(I::wdata_len(u), 10u);  // already built: no conversion needed
+    u.append(units(u"12345"), 2).append(units(u"x\0y"), 3).append(static_cast<unsigned short>(0xE8), 2);
+    EXPECT_EQ(utf16_of(u), u"caf\u00e9 na\u00efve12x\u00e8\u00e8");
+    EXPECT_EQ(bytes_of(u), "caf\xc3\xa9 na\xc3\xafve12x\xc3\xa8\xc3\xa8");
+    EXPECT_EQ(bytes_of(ustring().append(units(u"\U0001F600"), 2)), "\xf0\x9f\x98\x80");  // both halves of a pair
 
-    ustring base("x");
-    EXPECT_EQ(bytes_of(base + "y" + 'z'), "xyz");
-    EXPECT_EQ(bytes_of(base + static_cast<unsigned short>(0xE9)), "x\xc3\xa9");
-    EXPECT_EQ(bytes_of(base), "x");
-}
-
-TEST(UstringAppend, Utf16PathRebuildsBytes)
-{
-    ustring s("caf");
-    s.append(units(u"\u00e9 na\u00efve"));
-    EXPECT_EQ(bytes_of(s), "caf\xc3\xa9 na\xc3\xafve");
-    EXPECT_EQ(I::wdata_len(s), 10u);   // already built: no conversion needed
-    EXPECT_EQ(utf16_of(s), u"caf\u00e9 na\u00efve");
-
-    s.append(units(u"12345"), 2);
-    s.append(units(u"x\0y"), 3);
-    s.append(static_cast<unsigned short>(0xE8), 2);
-    EXPECT_EQ(utf16_of(s), u"caf\u00e9 na\u00efve12x\u00e8\u00e8");
-    EXPECT_EQ(bytes_of(s), "caf\xc3\xa9 na\xc3\xafve12x\xc3\xa8\xc3\xa8");
-
-    // A surrogate pair given in two steps becomes one 4-byte character.
-    ustring pair;
-    pair.append(units(u"\U0001F600"), 2);
-    EXPECT_EQ(bytes_of(pair), "\xf0\x9f\x98\x80");
-}
-
-TEST(UstringAssign, ReplacesBothForms)
-{
-    ustring s(units(u"old \u00e9"));
-    s.assign("new");
-    EXPECT_EQ(bytes_of(s), "new");
-    EXPECT_EQ(utf16_of(s), u"new");
-    s.assign("abcdef", 3);
-    EXPECT_EQ(bytes_of(s), "abc");
-    s.assign(std::string("0123456"), 4);
-    EXPECT_EQ(bytes_of(s), "456");
-    s.assign(ustring("0123456"), 1, 2);
-    EXPECT_EQ(bytes_of(s), "12");
-    s.assign('k', 3);
-    EXPECT_EQ(bytes_of(s), "kkk");
-    s.assign(units(u"\u00fc"));
-    EXPECT_EQ(bytes_of(s), "\xc3\xbc");
-    s.assign(units(u"abcdef"), 2);
-    EXPECT_EQ(bytes_of(s), "ab");
-    s.assign(static_cast<unsigned short>(0xFC), 2);
-    EXPECT_EQ(bytes_of(s), "\xc3\xbc\xc3\xbc");
-
-    s = std::string("std");
-    EXPECT_EQ(bytes_of(s), "std");
-    s = static_cast<unsigned short>(0xE0);
-    EXPECT_EQ(bytes_of(s), "\xc3\xa0");
-
+    s.assign(units(u"old \u00e9"));  // each assign replaces both forms
+    EXPECT_EQ(utf16_of(s.assign("new")), u"new");
+    EXPECT_EQ(bytes_of(s.assign("abcdef", 3)), "abc");
+    EXPECT_EQ(bytes_of(s.assign(std::string("0123456"), 4)), "456");
+    EXPECT_EQ(bytes_of(s.assign(ustring("0123456"), 1, 2)), "12");
+    EXPECT_EQ(bytes_of(s.assign('k', 3)), "kkk");
+    EXPECT_EQ(bytes_of(s.assign(units(u"\u00fc"))), "\xc3\xbc");
+    EXPECT_EQ(bytes_of(s.assign(units(u"abcdef"), 2)), "ab");
+    EXPECT_EQ(bytes_of(s.assign(static_cast<unsigned short>(0xFC), 2)), "\xc3\xbc\xc3\xbc");
+    EXPECT_EQ(bytes_of(s = std::string("std")), "std");
+    EXPECT_EQ(bytes_of(s = static_cast<unsigned short>(0xE0)), "\xc3\xa0");
     EXPECT_THROW(s.assign(ustring("ab"), 3), std::out_of_range);
 }
 
-TEST(UstringSelf, AppendToItselfDoubles)
+TEST(UstringSelf, AppendDoublesAndAssignKeepsOrCuts)
 {
     ustring s("abc");
-    s.append(s);
-    EXPECT_EQ(bytes_of(s), "abcabc");
-    s += s;
-    EXPECT_EQ(bytes_of(s), "abcabcabcabc");
-
-    // Own buffer passed as a plain pointer, growing past the old buffer.
-    ustring big(std::string(1000, 'q'));
-    big.append(big.c_str());
-    EXPECT_EQ(bytes_of(big), std::string(2000, 'q'));
+    EXPECT_EQ(bytes_of(s.append(s)), "abcabc");
+    EXPECT_EQ(bytes_of(s += s), "abcabcabcabc");
+    ustring big(std::string(1000, 'q'));  // the own buffer as a plain pointer, growing past it
+    EXPECT_EQ(bytes_of(big.append(big.c_str())), std::string(2000, 'q'));
     big.assign("0123");
-    big.append(big.c_str(), 2);
-    EXPECT_EQ(bytes_of(big), "012301");
-    big.append(big.c_str(), 100);   // at most the whole text
-    EXPECT_EQ(bytes_of(big), "012301012301");
-    big.append(std::string(100, 'z').c_str());
-    big.append(big.c_str() + 6);    // inside the text, moved by the growth
-    EXPECT_EQ(bytes_of(big), "012301012301" + std::string(100, 'z') + "012301" + std::string(100, 'z'));
-
+    EXPECT_EQ(bytes_of(big.append(big.c_str(), 2)), "012301");
+    EXPECT_EQ(bytes_of(big.append(big.c_str(), 100)), "012301012301");  // at most the whole text
     ustring w(units(u"\u00e9x"));
-    w.append(w.c_str_utf16());
-    EXPECT_EQ(bytes_of(w), "\xc3\xa9x\xc3\xa9x");
-    w.append(w.c_str_utf16(), 1);
-    EXPECT_EQ(utf16_of(w), u"\u00e9x\u00e9x\u00e9");
-    w.append(w, 2, 2);
-    EXPECT_EQ(bytes_of(w), "\xc3\xa9x\xc3\xa9x\xc3\xa9" "x\xc3");
+    EXPECT_EQ(bytes_of(w.append(w.c_str_utf16())), "\xc3\xa9x\xc3\xa9x");
+    EXPECT_EQ(utf16_of(w.append(w.c_str_utf16(), 1)), u"\u00e9x\u00e9x\u00e9");
+    EXPECT_EQ(bytes_of(w.append(w, 2, 2)), "\xc3\xa9x\xc3\xa9x\xc3\xa9" "x\xc3");
+
+    ustring h("hello world");
+    EXPECT_EQ(bytes_of(h.assign(h.c_str())), "hello world");
+    EXPECT_EQ(bytes_of(h = h), "hello world");
+    EXPECT_EQ(bytes_of(h.assign(h, 6, 3)), "wor");
+    EXPECT_EQ(bytes_of(h.assign(h.c_str(), 10)), "wor");  // not longer: unchanged
+    EXPECT_EQ(bytes_of(h.assign(h.c_str(), 2)), "wo");
+    ustring u(units(u"\u00e9\u00e8\u00ea"));
+    EXPECT_EQ(utf16_of(u.assign(u.c_str_utf16())), u"\u00e9\u00e8\u00ea");
+    EXPECT_EQ(bytes_of(u.assign(u.c_str_utf16(), 2)), "\xc3\xa9\xc3\xa8");
+    EXPECT_EQ(utf16_of(u), u"\u00e9\u00e8");
 }
 
-TEST(UstringSelf, AssignFromItself)
-{
-    ustring s("hello world");
-    s.assign(s.c_str());
-    EXPECT_EQ(bytes_of(s), "hello world");
-    s = s;
-    EXPECT_EQ(bytes_of(s), "hello world");
-    s.assign(s, 6, 3);
-    EXPECT_EQ(bytes_of(s), "wor");
-    s.assign(s.c_str(), 10);        // not longer: unchanged
-    EXPECT_EQ(bytes_of(s), "wor");
-    s.assign(s.c_str(), 2);
-    EXPECT_EQ(bytes_of(s), "wo");
-
-    ustring w(units(u"\u00e9\u00e8\u00ea"));
-    w.assign(w.c_str_utf16());
-    EXPECT_EQ(utf16_of(w), u"\u00e9\u00e8\u00ea");
-    w.assign(w.c_str_utf16(), 2);
-    EXPECT_EQ(bytes_of(w), "\xc3\xa9\xc3\xa8");
-    EXPECT_EQ(utf16_of(w), u"\u00e9\u00e8");
-}
-
-TEST(UstringAccess, SubstrAndIndexing)
+TEST(UstringAccess, SubstrIndexingReplaceAndStreams)
 {
     ustring s("abcdef");
-    EXPECT_EQ(bytes_of(s.substr(2)), "cdef");
-    EXPECT_EQ(bytes_of(s.substr(2, 3)), "cde");
-    EXPECT_EQ(bytes_of(s.substr(4, 100)), "ef");
-    EXPECT_EQ(bytes_of(s.substr(0, ustring::npos)), "abcdef");
-    EXPECT_TRUE(s.substr(6, 3).empty());
-    try {
-        s.substr(7, 1);
-        FAIL() << "no exception";
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "substr");
-    }
-
-    EXPECT_EQ(s[0], 'a');
+    for (auto [pos, n, expected] : std::vector<std::tuple<size_t, size_t, const char*>>{
+             {2, ustring::npos, "cdef"}, {2, 3, "cde"}, {4, 100, "ef"}, {0, ustring::npos, "abcdef"}, {6, 3, ""}})
+        EXPECT_EQ(bytes_of(s.substr(pos, n)), expected) << pos << " " << n;
+    EXPECT_THAT([&] { s.substr(7, 1); }, ThrowsMessage<std::out_of_range>("substr"));
     s[0] = 'A';
-    EXPECT_EQ(bytes_of(s), "Abcdef");
-    const ustring& cs = s;
-    EXPECT_EQ(cs[5], 'f');
-    EXPECT_EQ(s.c_str_utf8(), s.c_str());
-
+    EXPECT_EQ(static_cast<const ustring&>(s)[0], 'A');
     s.replace('c', 'C');
-    EXPECT_EQ(bytes_of(s), "AbCdef");
     EXPECT_EQ(utf16_of(s), u"AbCdef");
-    s.replace('b', 'B');             // drops the UTF-16 form just built
+    s.replace('b', 'B');  // drops the UTF-16 form just built
     EXPECT_EQ(utf16_of(s), u"ABCdef");
-}
-
-TEST(UstringStreams, WriteBytesReadWords)
-{
     std::ostringstream out;
-    out << ustring("caf\xc3\xa9") << '|';
-    EXPECT_EQ(out.str(), "caf\xc3\xa9|");
-
+    EXPECT_EQ(static_cast<std::ostringstream&>(out << ustring("caf\xc3\xa9") << '|').str(), "caf\xc3\xa9|");
     std::istringstream in("  first second\n");
     ustring a, b, c("unchanged");
-    in >> a >> b;
-    EXPECT_EQ(bytes_of(a), "first");
-    EXPECT_EQ(bytes_of(b), "second");
-    EXPECT_FALSE(static_cast<bool>(in >> c));
-    EXPECT_EQ(bytes_of(c), "unchanged");
+    EXPECT_FALSE(static_cast<bool>(in >> a >> b >> c));
+    EXPECT_EQ(bytes_of(a) + "|" + bytes_of(b) + "|" + bytes_of(c), "first|second|unchanged");
 }
