@@ -9,8 +9,6 @@ if(TARGET launcher_core)
   # process table; one thread.
   add_executable(service_tests
     ${CMAKE_CURRENT_LIST_DIR}/service_fixture.h
-    ${CMAKE_CURRENT_LIST_DIR}/service_fixture.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/service_fakes.h
     ${CMAKE_CURRENT_LIST_DIR}/service_decision_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_migration_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_stop_test.cpp)
@@ -21,7 +19,6 @@ if(TARGET launcher_core)
   # Real processes: a child reaped by a second thread, the client bundle.
   add_executable(service_process_tests
     ${CMAKE_CURRENT_LIST_DIR}/service_fixture.h
-    ${CMAKE_CURRENT_LIST_DIR}/service_fixture.cpp
     ${CMAKE_CURRENT_LIST_DIR}/service_process_test.cpp)
   target_link_libraries(service_process_tests PRIVATE launcher_core GTest::gtest_main)
   target_compile_definitions(service_process_tests PRIVATE

@@ -1,147 +1,93 @@
 // The upgrade decision and the loading of the two INFO files.
-#include <QFile>
-
 #include "mac/mac-service.h"
 #include "service_fixture.h"
 
-namespace {
-
-class ServiceDecision : public ServiceHome {
-protected:
-    // Builds a fresh service, loads both records and decides.
+struct ServiceDecision : ServiceHome {
     bool decide()
     {
         MacService service;
         service.PreUpgrade();
         return service.IsNeedUpgrade();
     }
+    // Writes the INFO of `build` to `relative`, or removes it when null.
+    void place(const char* relative, const char* build)
+    {
+        QDir(path(relative)).removeRecursively();
+        QFile::remove(path(relative));
+        if (build)
+            writeFile(relative, info(build));
+    }
 };
 
-TEST_F(ServiceDecision, ComparesBuildNumbersOnly)
+TEST_F(ServiceDecision, ComparesBuildsAndChecksExecutableAndMark)
 {
-    makeClientExecutable();
-    struct Row {
-        QByteArray source;
-        QByteArray target;
-        bool upgrade;
+    enum { None, File, Folder };
+    const struct { int executable; const char *source, *target; bool upgrade; } rows[] = {
+        {None, "120", "120", true}, {None, "130", "120", true}, {None, nullptr, nullptr, true},
+        {File, "120", "120", false}, {File, "130", "120", false}, {File, "120", "130", true},
+        {Folder, "130", "120", false},  // a folder in its place counts as present
+        {File, nullptr, "5", true},     // a missing INFO counts as build 0
+        {File, "120", nullptr, false},
+        {File, "41", "  42abc", true}, {File, "42", "  42abc", false},  // atoi semantics
+        {File, "0", "abc", false}, {File, "-1", "abc", true},
+        {File, "-10", "-5", true}, {File, "1", "-5", false},
+        // Out of range saturates, it does not wrap.
+        {File, "130", "99999999999", true}, {File, "99999999999", "130", false},
+        {File, "-99999999999", "1", true},
     };
-    const Row rows[] = {
-        {"120", "130", true},
-        {"120", "120", false},
-        {"130", "120", false},        // no downgrade
-        {"41", "  42abc", true},      // atoi: blanks skipped, stops at the letters
-        {"42", "  42abc", false},
-        {"0", "abc", false},          // no digits: 0
-        {"-10", "-5", true},          // signed comparison
-        {"1", "-5", false},
-        {"130", "99999999999", true},  // out of range saturates, it does not wrap
-        {"-99999999999", "1", true},
-        {"99999999999", "130", false},
-    };
-    for (const Row& row : rows) {
-        writeSourceInfo(info(row.source));
-        writeTargetInfo(info(row.target));
-        EXPECT_EQ(row.upgrade, decide()) << row.source.constData() << " -> " << row.target.constData();
+    for (const auto& row : rows) {
+        place(kClientExecutable, nullptr);
+        if (row.executable == File)
+            makeClientExecutable();
+        else if (row.executable == Folder)
+            makeDir(kClientExecutable);
+        place(kSourceInfo, row.source);
+        place(kTargetInfo, row.target);
+        EXPECT_EQ(row.upgrade, decide()) << row.executable << (row.source ? row.source : "-") << " -> "
+                                         << (row.target ? row.target : "-");
     }
-    EXPECT_TRUE(logHas("source version = 41, target version = 42"));
-    EXPECT_TRUE(logHas("source version = 130, target version = 2147483647"));
-
-    // Equal builds with another major version: still no upgrade.
-    writeSourceInfo(info("130", "3"));
-    writeTargetInfo(info("130", "4"));
+    // Equal builds with other major and minor versions: no upgrade.
+    writeFile(kSourceInfo, info("130", "3"));
+    writeFile(kTargetInfo, "[Version]\nmajor_version=4\nminor_version=7\nbuild_version=130\n");
     EXPECT_FALSE(decide());
-}
-
-TEST_F(ServiceDecision, MissingFilesAndExecutable)
-{
-    // Nothing installed, nothing shipped: the missing executable decides.
-    EXPECT_TRUE(decide());
-
-    makeClientExecutable();
-    writeTargetInfo(info("5"));
-    EXPECT_TRUE(decide());  // source INFO missing counts as build 0
-    EXPECT_TRUE(logHas("source does not exist"));
-
-    QFile::remove(path(kTargetInfo));
-    writeSourceInfo(info("120"));
-    EXPECT_FALSE(decide());  // target INFO missing counts as build 0
-
-    // A missing executable forces an installation whatever the numbers say.
-    writeTargetInfo(info("120"));
-    writeSourceInfo(info("130"));
-    QFile::remove(path(kClientExecutable));
-    EXPECT_TRUE(decide());
-
-    // A directory in place of the executable counts as present.
-    makeDir(kClientExecutable);
-    EXPECT_TRUE(MacService().PerUserBinPathExist());
-    EXPECT_FALSE(decide());
-}
-
-TEST_F(ServiceDecision, UpgradeMarkForcesReinstallation)
-{
-    makeClientExecutable();
-    writeSourceInfo(info("130"));
-    writeTargetInfo(info("130"));
-    MacService service;
-    EXPECT_EQ(service.app_path + ".upgrading", service.UpgradeMarkPath());
-    EXPECT_EQ(std::string((home() + "/.Lumora/Lumora.app.upgrading").toStdString()),
-              service.UpgradeMarkPath().c_str());
-    EXPECT_FALSE(decide());
-
+    // The mark of an interrupted installation forces a new one.
     writeFile(".Lumora/Lumora.app.upgrading", "");
     EXPECT_TRUE(decide());
-    EXPECT_TRUE(logHas("Lumora.app.upgrading' exists"));
 }
 
 TEST_F(ServiceDecision, LoadsVersionRecords)
 {
-    writeSourceInfo("[Version]\nmajor_version=3\nminor_version=2\nbuild_version=120\n"
-                    "[Other]\nicon_overlay_version=9\n");
-    writeTargetInfo(info("130"));
+    // icon_overlay_version outside [Version] is not read.
+    writeFile(kSourceInfo, "[Version]\nmajor_version=3\nminor_version=2\nbuild_version=120\n"
+                           "[Other]\nicon_overlay_version=9\n");
+    writeFile(kTargetInfo, info("130"));
     MacService service;
     service.PreUpgrade();
-    EXPECT_STREQ("3", service.source_version.major_version.c_str());
-    EXPECT_STREQ("2", service.source_version.minor_version.c_str());
-    EXPECT_STREQ("120", service.source_version.build_version.c_str());
-    EXPECT_STREQ("", service.source_version.icon_overlay_version.c_str());  // other section
-    EXPECT_STREQ("130", service.target_version.build_version.c_str());
     EXPECT_TRUE(logHas("source_version = (3, 2, 120, )"));
     EXPECT_TRUE(logHas("target_version = (3, 2, 130, 1)"));
-    EXPECT_TRUE(logHas("Source version: ('120', '')"));
-    EXPECT_TRUE(logHas("Target version: ('130', '1')"));
-
-    // A second load without the file keeps what the first one read.
+    // A second load without the files keeps what the first one read.
     QFile::remove(path(kSourceInfo));
-    service.LoadSourceVerInfo();
-    EXPECT_STREQ("120", service.source_version.build_version.c_str());
     QFile::remove(path(kTargetInfo));
+    service.LoadSourceVerInfo();
     service.LoadTargetVerInfo();
+    EXPECT_STREQ("120", service.source_version.build_version.c_str());
     EXPECT_STREQ("130", service.target_version.build_version.c_str());
-}
+    // A fresh record without its file still logs four empty fields.
+    MacService().LoadTargetVersion();
+    EXPECT_TRUE(logHas("target_version = (, , , )"));
 
-TEST_F(ServiceDecision, BadInfoFilesGiveEmptyRecords)
-{
+    // Empty, binary or misplaced content gives empty records and no upgrade.
     makeClientExecutable();
     const QByteArray bad[] = {
-        "",                                                       // empty
-        "build_version=130\nmajor_version=3\n",                   // keys outside the section
-        QByteArray("\x00\xff\xfe[Version\x01\nbuild\x00=\x80\x81", 16),  // binary
-        "[Version]\nbuild_version\n",                             // key without a value
-    };
+        "", "build_version=130\nmajor_version=3\n",  // keys outside the section
+        QByteArray("\x00\xff\xfe[Version\x01\nbuild\x00=\x80\x81", 16), "[Version]\nbuild_version\n"};
     for (const QByteArray& content : bad) {
-        writeSourceInfo(content);
-        writeTargetInfo(content);
+        writeFile(kSourceInfo, content);
+        writeFile(kTargetInfo, content);
         MacService service;
         service.PreUpgrade();
         EXPECT_STREQ("", service.target_version.build_version.c_str());
         EXPECT_STREQ("", service.target_version.major_version.c_str());
-        EXPECT_FALSE(service.IsNeedUpgrade());  // 0 against 0
+        EXPECT_FALSE(service.IsNeedUpgrade());
     }
-    QFile::remove(path(kTargetInfo));
-    MacService service;
-    service.LoadTargetVersion();
-    EXPECT_TRUE(logHas("target_version = (, , , )"));
 }
-
-}  // namespace

@@ -2,50 +2,36 @@
 #include "mac/mac-service.h"
 #include "service_fixture.h"
 
-namespace {
-
 using ServiceMigration = ServiceHome;
 
-TEST_F(ServiceMigration, MovesDataAndRemovesEarlierFolder)
+TEST_F(ServiceMigration, MovesDataOrLosesNothing)
 {
-    writeFile(".Tidewell/data/settings.db", "kept");
-    writeFile(".Tidewell/data/sub/cache", "cache");
-    writeFile(".Tidewell/ui.pid", "pid=1\n");
-    MacService().MigrateService();
-    EXPECT_FALSE(exists(".Tidewell"));
-    EXPECT_TRUE(exists(".Lumora/data/settings.db"));
-    EXPECT_TRUE(exists(".Lumora/data/sub/cache"));
-    EXPECT_FALSE(logHas("ERROR"));
-}
-
-TEST_F(ServiceMigration, EarlierFolderWithoutData)
-{
-    writeFile(".Tidewell/app/old", "x");
-    MacService().MigrateService();
-    EXPECT_FALSE(exists(".Tidewell"));
-    EXPECT_TRUE(exists(".Lumora"));
-    EXPECT_FALSE(exists(".Lumora/data"));
-}
-
-TEST_F(ServiceMigration, ExistingDataIsNotMerged)
-{
-    writeFile(".Tidewell/data/old", "old");
-    writeFile(".Lumora/data/new", "new");
-    MacService().MigrateService();
-    EXPECT_TRUE(logHas("Failed to move data to Lumora folder"));
-    // Nothing lost: both data folders remain, the earlier one for a later attempt.
-    EXPECT_TRUE(exists(".Tidewell/data/old"));
-    EXPECT_TRUE(exists(".Lumora/data/new"));
-    EXPECT_FALSE(exists(".Lumora/data/old"));
-}
-
-TEST_F(ServiceMigration, FileInPlaceOfCurrentFolderLosesNothing)
-{
-    writeFile(".Tidewell/data/old", "old");
-    writeFile(".Lumora", "a file in the way");
-    MacService().MigrateService();
-    EXPECT_TRUE(logHas("Failed to move data to Lumora folder"));
-    EXPECT_TRUE(exists(".Tidewell/data/old"));
+    const struct { QStringList files, present, absent; bool fails; } cases[] = {
+        {{".Tidewell/data/db", ".Tidewell/data/sub/cache", ".Tidewell/ui.pid"},
+         {".Lumora/data/db", ".Lumora/data/sub/cache"}, {".Tidewell"}, false},
+        {{".Tidewell/app/old"}, {".Lumora"}, {".Tidewell", ".Lumora/data"}, false},  // no data
+        // Current data present, or a file in the way: both folders stay for a later attempt.
+        {{".Tidewell/data/old", ".Lumora/data/new"}, {".Tidewell/data/old", ".Lumora/data/new"},
+         {".Lumora/data/old"}, true},
+        {{".Tidewell/data/old", ".Lumora"}, {".Tidewell/data/old"}, {}, true},
+    };
+    for (const auto& c : cases) {
+        for (const char* folder : {".Tidewell", ".Lumora"}) {
+            QDir(path(folder)).removeRecursively();
+            QFile::remove(path(folder));
+        }
+        for (const QString& file : c.files)
+            writeFile(file, "x");
+        const int logStart = log().size();
+        MacService().MigrateService();
+        const QString added = log().mid(logStart);
+        for (const QString& file : c.present)
+            EXPECT_TRUE(exists(file)) << qPrintable(file);
+        for (const QString& file : c.absent)
+            EXPECT_FALSE(exists(file)) << qPrintable(file);
+        EXPECT_EQ(c.fails, added.contains("Failed to move data to Lumora folder")) << qPrintable(added);
+        EXPECT_EQ(c.fails, added.contains("ERROR")) << qPrintable(added);
+    }
 }
 
 TEST_F(ServiceMigration, RemovesAgedAppFolderOnly)
@@ -53,13 +39,9 @@ TEST_F(ServiceMigration, RemovesAgedAppFolderOnly)
     MacService service;
     service.RemoveAgedFolders();  // nothing there
     EXPECT_TRUE(logHas(QString("removing aged app folder %1/.Tidewell/app").arg(home())));
-    EXPECT_FALSE(exists(".Tidewell"));
-
     writeFile(".Tidewell/app/Contents/bin", "x");
     writeFile(".Tidewell/data/keep", "x");
     service.RemoveAgedFolders();
     EXPECT_FALSE(exists(".Tidewell/app"));
     EXPECT_TRUE(exists(".Tidewell/data/keep"));
 }
-
-}  // namespace

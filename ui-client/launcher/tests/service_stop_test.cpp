@@ -1,196 +1,159 @@
-// Stopping the client through its pid file, and the order of the upgrade steps.
-#include <QFile>
-#include <QFileInfo>
-
+// Stopping the client through its pid file with a fake process table, the
+// order of the upgrade steps, and launching the per-user bundle.
+#include <QStringList>
+#include <csignal>
+#include <string>
 #include <sys/stat.h>
-
 #include "mac/mac-service.h"
-#include "service_fakes.h"
+#include "platform/app-opener.h"
+#include "platform/app-registry.h"
+#include "platform/process-control.h"
 #include "service_fixture.h"
 
-namespace {
+// Records signals ('p' a probe, 'T' terminate, 'K' kill) and sleeps; the
+// process is "alive" until `exitAfter` probes have been answered (-1: never).
+struct FakeProcesses : ProcessControl {
+    FakeProcesses() { ProcessControl::SetCurrent(this); }
+    ~FakeProcesses() override { ProcessControl::SetCurrent(nullptr); }
+    int Signal(pid_t pid, int sig) override
+    {
+        sent += sig == 0 ? 'p' : sig == SIGTERM ? 'T' : sig == SIGKILL ? 'K' : '?';
+        pids.push_back(pid);
+        if (sig == SIGTERM)
+            return termError;
+        return sig == 0 && exitAfter >= 0 && probes++ >= exitAfter ? ESRCH : 0;
+    }
+    void SleepSeconds(unsigned int seconds) override { slept += seconds; }
+    QString ExecutablePath(pid_t) override { return executable; }
+    void reset(const QString& exe, int exits, int error = 0)
+    {
+        sent.clear(), pids.clear(), slept = 0, probes = 0, executable = exe, exitAfter = exits, termError = error;
+    }
+
+    std::string sent;
+    std::vector<pid_t> pids;
+    QString executable;
+    int termError = 0, exitAfter = -1, probes = 0;
+    unsigned int slept = 0;
+};
 
 class ServiceStop : public ServiceHome {
 protected:
-    void SetUp() override
-    {
-        ServiceHome::SetUp();
-        processes.executable = real(kClientExecutable);
-        makeDir(".Lumora");
-    }
-    void stop() { MacService().StopService(); }
     // The resolved path the system reports for a process's executable.
-    QString real(const QString& relative) const
-    {
-        return QFileInfo(home()).canonicalFilePath() + "/" + relative;
-    }
-
+    QString real(const QString& relative) const { return QFileInfo(home()).canonicalFilePath() + "/" + relative; }
     FakeProcesses processes;
 };
 
-TEST_F(ServiceStop, NothingToStop)
+TEST_F(ServiceStop, FollowsThePidFile)
 {
-    stop();
-    EXPECT_TRUE(logHas(QString("pid file '%1/.Lumora/ui.pid' does not exist, no need to terminate")
-                           .arg(home())));
-    EXPECT_TRUE(processes.sent.empty());
-
-    // The process has gone: no terminate signal, no waiting.
-    processes.exitAfterProbes = 0;
-    writeFile(".Lumora/ui.pid", "pid=4242\n");
-    stop();
-    EXPECT_EQ(0, processes.count(SIGTERM));
-    EXPECT_EQ(0u, processes.slept);
-}
-
-TEST_F(ServiceStop, UnreadablePidFiles)
-{
-    const QByteArray malformed[] = {"pid 12\n", "pid=1 2\n", "[main]\npid=12\n"};
-    for (const QByteArray& content : malformed) {
-        writeFile(".Lumora/ui.pid", content);
-        stop();
+    const QString client = real(kClientExecutable);
+    const std::string killed = "pT" + std::string(15, 'p') + "K";  // 15 probes a second apart
+    const struct { QList<QByteArray> pidFiles; QString executable; int exitAfter, termError; std::string sent;
+                   unsigned int slept; QString logged; } rows[] = {
+        {{QByteArray()}, client, -1, 0, "", 0, "/.Lumora/ui.pid' does not exist"},  // no pid file
+        {{"pid=4242\n"}, client, 0, 0, "p", 0, ""},  // gone: no terminate, no wait
+        // Malformed, huge, or a FIFO that would block the reader.
+        {{"pid 12\n", "pid=1 2\n", "[main]\npid=12\n", "pid=12\n" + QByteArray(1 << 20, '#'), "fifo"},
+         client, -1, 0, "", 0, "Failed to read pid file"},
+        {{"other=12\n", "pid=\"\"\n", "pid=0\n", "pid=-1\n", "pid=abc\n", "pid=-0012\n", "pid=4294967297\n",
+          "pid=99999999999999999999\n"}, client, -1, 0, "", 0, "names no process"},
+        // A process running something else, or from elsewhere.
+        {{"pid=4242\n"}, "/usr/bin/editor", -1, 0, "p", 0, "does not run from that folder"},
+        {{"pid=4242\n"}, "", -1, 0, "p", 0, "does not run from that folder"},
+        {{"pid=4242\n"}, home() + "/.Lumora-other/lumora-ui", -1, 0, "p", 0, "does not run from that folder"},
+        {{"pid=4242\n"}, home() + "/.Lumora", -1, 0, "p", 0, "does not run from that folder"},
+        // Terminate ignored, refused (logged), or obeyed after three probes.
+        {{"pid=4242\n"}, client, -1, 0, killed, 15, ""},
+        {{"pid=4242\n"}, client, -1, EPERM, killed, 15, QString("kill: %1 (%2)").arg(strerror(EPERM)).arg(EPERM)},
+        {{"pid=4242\n"}, client, 4, 0, "pTpppp", 3, ""},
+        {{"pid=\"  77abc\"\n"}, client, 1, 0, "pTp", 0, ""},  // atol semantics
+    };
+    for (const auto& row : rows) {
+        for (const QByteArray& pidFile : row.pidFiles) {
+            QDir(path(".Lumora")).removeRecursively();
+            makeDir(".Lumora");
+            if (pidFile == "fifo")
+                ASSERT_EQ(0, ::mkfifo(QFile::encodeName(path(".Lumora/ui.pid")).constData(), 0600));
+            else if (!pidFile.isNull())
+                writeFile(".Lumora/ui.pid", pidFile);
+            processes.reset(row.executable, row.exitAfter, row.termError);
+            const int logStart = log().size();
+            MacService().StopService();
+            EXPECT_EQ(row.sent, processes.sent) << pidFile.left(30).constData();
+            EXPECT_EQ(row.slept, processes.slept) << pidFile.left(30).constData();
+            EXPECT_TRUE(log().mid(logStart).contains(row.logged)) << qPrintable(row.logged);
+        }
     }
-    // A FIFO would block the reader, a huge file would take ages: neither is read.
-    QFile::remove(path(".Lumora/ui.pid"));
-    ASSERT_EQ(0, ::mkfifo(QFile::encodeName(path(".Lumora/ui.pid")).constData(), 0600));
-    stop();
-    QFile::remove(path(".Lumora/ui.pid"));
-    writeFile(".Lumora/ui.pid", "pid=12\n" + QByteArray(1 << 20, '#'));
-    stop();
-    EXPECT_EQ(5, log().count("Failed to read pid file"));
-    EXPECT_TRUE(processes.sent.empty());
-}
-
-TEST_F(ServiceStop, InvalidProcessIdsSignalNothing)
-{
-    const QByteArray values[] = {"other=12\n", "pid=\"\"\n", "pid=0\n",          "pid=-1\n",
-                                 "pid=abc\n",  "pid=-0012\n", "pid=4294967297\n", "pid=99999999999999999999\n"};
-    for (const QByteArray& content : values) {
-        writeFile(".Lumora/ui.pid", content);
-        stop();
-        EXPECT_TRUE(processes.sent.empty()) << content.constData();
-    }
-    EXPECT_EQ(8, log().count("names no process"));
-
-    // atol semantics: blanks and a trailing suffix are accepted.
-    writeFile(".Lumora/ui.pid", "pid=\"  77abc\"\n");
-    processes.exitAfterProbes = 1;
-    stop();
-    ASSERT_FALSE(processes.pids.empty());
-    EXPECT_EQ(77, processes.pids.front());
-}
-
-TEST_F(ServiceStop, ForeignProcessIsNotSignalled)
-{
-    writeFile(".Lumora/ui.pid", "pid=4242\n");
-    const QString others[] = {"/usr/bin/editor", "", home() + "/.Lumora-other/lumora-ui",
-                              home() + "/.Lumora"};
-    for (const QString& executable : others) {
-        processes.executable = executable;
-        stop();
-    }
-    EXPECT_EQ(0, processes.count(SIGTERM));
-    EXPECT_EQ(0, processes.count(SIGKILL));
-    EXPECT_EQ(4, log().count("does not run from that folder"));
-}
-
-TEST_F(ServiceStop, WaitsThenKillsAClientThatIgnoresTerminate)
-{
-    writeFile(".Lumora/ui.pid", "pid=4242\n");
-    stop();
-    // A look before, the terminate signal, 15 probes a second apart, the kill.
-    const std::vector<int> expected = [] {
-        std::vector<int> v{0, SIGTERM};
-        v.insert(v.end(), 15, 0);
-        v.push_back(SIGKILL);
-        return v;
-    }();
-    EXPECT_EQ(expected, processes.sent);
-    EXPECT_EQ(15u, processes.slept);
-}
-
-TEST_F(ServiceStop, EndsWaitingWhenTheClientExits)
-{
-    writeFile(".Lumora/ui.pid", "pid=4242\n");
-    processes.exitAfterProbes = 4;  // the look before, then three probes find it running
-    stop();
-    EXPECT_EQ(0, processes.count(SIGKILL));
-    EXPECT_EQ(3u, processes.slept);
-    EXPECT_FALSE(logHas("kill:"));
-}
-
-TEST_F(ServiceStop, RefusedTerminateStillWaitsAndKills)
-{
-    writeFile(".Lumora/ui.pid", "pid=4242\n");
-    processes.termError = EPERM;
-    stop();
-    EXPECT_TRUE(logHas(QString("kill: %1 (%2)").arg(strerror(EPERM)).arg(EPERM)));
-    EXPECT_EQ(1, processes.count(SIGKILL));
-    EXPECT_EQ(15u, processes.slept);
+    EXPECT_EQ(std::vector<pid_t>(3, 77), processes.pids);
 }
 
 // The sequence with the installation step replaced.
-class SequenceService : public MacService {
-public:
-    int PrepareUserEnv() override { return prepared++, prepareResult; }
+struct SequenceService : MacService {
+    int PrepareUserEnv() override { return ++prepared, prepareResult; }
     void MigrateService() override { ++migrated; }
-    int prepared = 0;
-    int migrated = 0;
-    int prepareResult = 0;
+    int prepared = 0, migrated = 0, prepareResult = 0;
 };
 
 TEST_F(ServiceStop, UpgradeStopsTheRightGeneration)
 {
+    // Not installed: the earlier client is stopped and its folder migrated.
+    // Installed: only the current client is stopped, nothing migrated.
     writeFile(".Tidewell/ui.pid", "pid=1111\n");
-    writeFile(".Tidewell/data/x", "x");
-    processes.exitAfterProbes = 1;
-    processes.executable = real(".Tidewell/Tidewell.app/Contents/MacOS/tidewell-ui");
-    {
-        // No installation yet: the earlier client is stopped, its folder migrated.
+    writeFile(".Lumora/ui.pid", "pid=2222\n");
+    for (const bool installed : {false, true}) {
+        if (installed)
+            makeClientExecutable();
+        processes.reset(real(installed ? kClientExecutable : ".Tidewell/Tidewell.app/Contents/MacOS/tidewell-ui"), 1);
         SequenceService service;
-        service.prepareResult = -1;
-        EXPECT_EQ(-1, service.HandlePackageUpgrade());
-        EXPECT_EQ(1, service.migrated);
+        service.prepareResult = installed ? 0 : -1;
+        EXPECT_EQ(service.prepareResult, service.HandlePackageUpgrade());
         EXPECT_EQ(1, service.prepared);
-        EXPECT_EQ(1111, processes.pids.front());
-    }
-    {
-        // An installation exists: only the current client is stopped, no migration.
-        makeClientExecutable();
-        writeFile(".Lumora/ui.pid", "pid=2222\n");
-        processes.pids.clear();
-        processes.probes = 0;
-        processes.executable = real(kClientExecutable);
-        SequenceService service;
-        EXPECT_EQ(0, service.HandlePackageUpgrade());
-        EXPECT_EQ(0, service.migrated);
-        EXPECT_TRUE(logHas("local appdata exist"));
-        EXPECT_EQ(2222, processes.pids.front());
+        EXPECT_EQ(installed ? 0 : 1, service.migrated);
+        ASSERT_FALSE(processes.pids.empty());
+        EXPECT_EQ(std::vector<pid_t>(processes.pids.size(), installed ? 2222 : 1111), processes.pids);
     }
 }
 
+// Records the bundles unregistered and opened; fails when told to.
+struct FakeLaunch : AppRegistry, AppOpener {
+    FakeLaunch() { AppRegistry::SetCurrent(this), AppOpener::SetCurrent(this); }
+    ~FakeLaunch() override { AppRegistry::SetCurrent(nullptr), AppOpener::SetCurrent(nullptr); }
+    int Unregister(const QString& bundle, QString* error) override
+    {
+        unregistered << bundle;
+        if (unregisterResult)
+            *error = "refused";
+        return unregisterResult;
+    }
+    bool OpenNewInstance(const QString& bundle, QString* error) override
+    {
+        opened << bundle;
+        if (!started)
+            *error = "cannot";
+        return started;
+    }
+    QStringList unregistered, opened;
+    int unregisterResult = 0;
+    bool started = true;
+};
+
 TEST_F(ServiceStop, LaunchUnregistersThenOpens)
 {
-    FakeRegistry registry;
-    FakeOpener opener;
+    FakeLaunch fake;
     MacService service;
-    const QString bundle = home() + "/.Lumora/Lumora.app";
-
+    const QStringList bundle{home() + "/.Lumora/Lumora.app"};
     EXPECT_EQ(0, service.LaunchPerUserBin());
-    EXPECT_EQ(QStringList{bundle}, registry.bundles);
-    EXPECT_EQ(QStringList{bundle}, opener.bundles);
+    EXPECT_EQ(bundle, fake.unregistered);
+    EXPECT_EQ(bundle, fake.opened);
     EXPECT_FALSE(logHas("ERROR"));
-
     // A refused unregistration is logged; the client is started all the same.
-    registry.result = 3;
+    fake.unregisterResult = 3;
     EXPECT_EQ(0, service.LaunchPerUserBin());
-    EXPECT_EQ(1, log().count(QString("Cannot unregister bundle, %1").arg(bundle)));
-    EXPECT_EQ(2, opener.bundles.size());
-
-    opener.started = false;
+    EXPECT_EQ(1, log().count("Cannot unregister bundle, " + bundle[0]));
+    EXPECT_EQ(2, fake.opened.size());
+    // A failed start: -1, and the step after the upgrade logs it.
+    fake.started = false;
     EXPECT_EQ(-1, service.LaunchPerUserBin());
     service.PostUpgrade();
     EXPECT_TRUE(logHas("Failed to launch Tidewell UI"));
 }
-
-}  // namespace

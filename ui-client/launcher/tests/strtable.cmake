@@ -2,7 +2,6 @@
 if(TARGET launcher_core)
   include(GoogleTest)
   add_executable(strtable_tests
-    ${CMAKE_CURRENT_LIST_DIR}/strtable_test_main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/strtable_table_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/strtable_translation_test.cpp)
   target_link_libraries(strtable_tests PRIVATE launcher_core GTest::gtest)
