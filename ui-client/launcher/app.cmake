@@ -4,7 +4,6 @@
 #   Lumora Launcher.app/Contents/Frameworks/plugins/<kind>/<plug-in>
 # The executable finds its plug-ins and resources relative to itself, so the
 # bundle runs from wherever it is copied to.
-set(LUMORA_LAUNCHER_BUNDLE_DIR "${CMAKE_BINARY_DIR}/Lumora Launcher.app")
 set(_bundle_contents "${LUMORA_LAUNCHER_BUNDLE_DIR}/Contents")
 set(_bundle_resources "${_bundle_contents}/Resources")
 set(_bundle_plugins "${_bundle_contents}/Frameworks/plugins")
@@ -15,15 +14,13 @@ add_library(launcher_startup STATIC
 target_include_directories(launcher_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(launcher_startup PUBLIC Qt5::Core Qt5::Gui)
 
-if(TARGET launcher_core)
-  add_executable(lumora-launcher ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-  target_link_libraries(lumora-launcher PRIVATE launcher_core launcher_startup wyxqt logger)
-  set_target_properties(lumora-launcher PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY "${_bundle_contents}/MacOS"
-    SKIP_BUILD_RPATH OFF
-    BUILD_WITH_INSTALL_RPATH OFF)
-  lumora_log_source_names(lumora-launcher ${CMAKE_CURRENT_LIST_DIR})
-endif()
+add_executable(lumora-launcher ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(lumora-launcher PRIVATE launcher_core launcher_startup wyxqt logger)
+set_target_properties(lumora-launcher PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY "${_bundle_contents}/MacOS"
+  SKIP_BUILD_RPATH OFF
+  BUILD_WITH_INSTALL_RPATH OFF)
+lumora_log_source_names(lumora-launcher ${CMAKE_CURRENT_LIST_DIR})
 
 # The dialog icon, drawn by a small tool of ours.
 add_executable(lumora_make_icon ${CMAKE_CURRENT_LIST_DIR}/bundle/make-icon.cpp)
@@ -85,6 +82,4 @@ foreach(_i RANGE 0 9 2)
 endforeach()
 
 add_custom_target(launcher_bundle ALL DEPENDS ${_bundle_outputs})
-if(TARGET lumora-launcher)
-  add_dependencies(launcher_bundle lumora-launcher)
-endif()
+add_dependencies(launcher_bundle lumora-launcher)

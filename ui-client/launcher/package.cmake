@@ -42,12 +42,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   return()
 endif()
 
-if(NOT DEFINED LUMORA_LAUNCHER_BUNDLE_DIR OR NOT EXISTS ${CMAKE_SOURCE_DIR}/ui-client/client/CMakeLists.txt)
-  message(WARNING "package: launcher or client bundle not defined, package target skipped")
-  return()
-endif()
 find_program(LUMORA_BSDTAR bsdtar REQUIRED)
-set(LUMORA_CLIENT_BUNDLE_DIR "${CMAKE_BINARY_DIR}/client/Lumora.app")
 set(LUMORA_PACKAGE_FILE "${LUMORA_LAUNCHER_BUNDLE_DIR}/Contents/Resources/package/tidewell.vxa")
 
 add_custom_target(launcher_package ALL

@@ -2,11 +2,7 @@
 # Built by default, never run by ctest:
 #   extractor_bench [work folder [rounds]]     Extractor::Extract against bsdtar -xf
 #   launcher_run_bench [work folder [rounds]]  the launcher bundle, upgrading and up to date
-if(NOT TARGET launcher_core)
-  return()
-endif()
 find_program(LUMORA_BENCH_BSDTAR bsdtar REQUIRED)
-set(bench_client_bundle "${CMAKE_BINARY_DIR}/client/Lumora.app")
 
 add_library(launcher_bench_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/bench_support.h
@@ -15,20 +11,16 @@ target_compile_definitions(launcher_bench_support PRIVATE LUMORA_BSDTAR="${LUMOR
 
 add_executable(extractor_bench ${CMAKE_CURRENT_LIST_DIR}/extractor_bench.cpp)
 target_link_libraries(extractor_bench PRIVATE launcher_bench_support launcher_core)
-target_compile_definitions(extractor_bench PRIVATE LUMORA_CLIENT_BUNDLE="${bench_client_bundle}")
-if(TARGET client_bundle)
-  add_dependencies(extractor_bench client_bundle)
-endif()
+target_compile_definitions(extractor_bench PRIVATE LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}")
+add_dependencies(extractor_bench client_bundle)
 
 add_executable(bench_minimal_app ${CMAKE_CURRENT_LIST_DIR}/bench_minimal_app.cpp)
 target_link_libraries(bench_minimal_app PRIVATE Qt5::Widgets)
 
-if(TARGET launcher_package)
-  add_executable(launcher_run_bench ${CMAKE_CURRENT_LIST_DIR}/launcher_run_bench.cpp)
-  target_link_libraries(launcher_run_bench PRIVATE launcher_bench_support)
-  target_compile_definitions(launcher_run_bench PRIVATE
-    LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
-    LUMORA_CLIENT_BUNDLE="${bench_client_bundle}"
-    LUMORA_MINIMAL_APP="$<TARGET_FILE:bench_minimal_app>")
-  add_dependencies(launcher_run_bench launcher_package bench_minimal_app)
-endif()
+add_executable(launcher_run_bench ${CMAKE_CURRENT_LIST_DIR}/launcher_run_bench.cpp)
+target_link_libraries(launcher_run_bench PRIVATE launcher_bench_support)
+target_compile_definitions(launcher_run_bench PRIVATE
+  LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
+  LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}"
+  LUMORA_MINIMAL_APP="$<TARGET_FILE:bench_minimal_app>")
+add_dependencies(launcher_run_bench launcher_package bench_minimal_app)

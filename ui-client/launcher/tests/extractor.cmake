@@ -1,26 +1,20 @@
 # Tests of the package extractor, the per-user installation and, end to end,
 # the launcher bundle.
-if(TARGET launcher_core)
-  include(GoogleTest)
-
-  add_executable(extractor_tests
-    ${CMAKE_CURRENT_LIST_DIR}/extractor_support.h
-    ${CMAKE_CURRENT_LIST_DIR}/extractor_support.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/extractor_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/install_test.cpp)
-  target_link_libraries(extractor_tests PRIVATE launcher_core bundle_runner GTest::gtest)
-  gtest_discover_tests(extractor_tests DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-endif()
+add_executable(extractor_tests
+  ${CMAKE_CURRENT_LIST_DIR}/extractor_support.h
+  ${CMAKE_CURRENT_LIST_DIR}/extractor_support.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/extractor_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/install_test.cpp)
+target_link_libraries(extractor_tests PRIVATE launcher_core bundle_runner GTest::gtest)
+gtest_discover_tests(extractor_tests DISCOVERY_MODE PRE_TEST
+  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # End to end: the bundle's launcher against temporary homes.
-if(TARGET launcher_package)
-  add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
-  target_link_libraries(e2e_tests PRIVATE bundle_runner GTest::gtest_main)
-  target_compile_definitions(e2e_tests PRIVATE
-    LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
-    LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}")
-  add_dependencies(e2e_tests launcher_package)
-  gtest_discover_tests(e2e_tests DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
-endif()
+add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp)
+target_link_libraries(e2e_tests PRIVATE bundle_runner GTest::gtest_main)
+target_compile_definitions(e2e_tests PRIVATE
+  LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"
+  LUMORA_CLIENT_BUNDLE="${LUMORA_CLIENT_BUNDLE_DIR}")
+add_dependencies(e2e_tests launcher_package)
+gtest_discover_tests(e2e_tests DISCOVERY_MODE PRE_TEST
+  PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
