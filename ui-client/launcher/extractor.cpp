@@ -47,24 +47,34 @@ ustring ReRooted(const ustring& root, const char* stored)
 
 }  // namespace
 
-int Extractor::Count()
+// Opens the package for a listing pass (Count, List): every format and
+// filter libarchive reads. Null, with the failing call logged, when it can't.
+archive* Extractor::OpenForListing()
 {
     if (dest_path.empty() || src_path.empty()) {
         LOG_ERROR(kComponent, "Invalid argument\n");
-        return -1;
+        return nullptr;
     }
     archive* handle = archive_read_new();
     if (handle == nullptr) {
         LOG_ERROR(kComponent, "Allocate archive failed\n");
-        return -1;
+        return nullptr;
     }
     archive_read_support_filter_all(handle);
     archive_read_support_format_all(handle);
     if (archive_read_open_filename(handle, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK) {
         LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", archive_error_string(handle));
         archive_read_free(handle);
-        return -1;
+        return nullptr;
     }
+    return handle;
+}
+
+int Extractor::Count()
+{
+    archive* handle = OpenForListing();
+    if (handle == nullptr)
+        return -1;
     int count = 0;
     archive_entry* entry = nullptr;
     while (archive_read_next_header(handle, &entry) == ARCHIVE_OK) {
@@ -77,22 +87,9 @@ int Extractor::Count()
 
 int Extractor::List()
 {
-    if (dest_path.empty() || src_path.empty()) {
-        LOG_ERROR(kComponent, "Invalid argument\n");
+    archive* handle = OpenForListing();
+    if (handle == nullptr)
         return -1;
-    }
-    archive* handle = archive_read_new();
-    if (handle == nullptr) {
-        LOG_ERROR(kComponent, "Allocate archive failed\n");
-        return -1;
-    }
-    archive_read_support_filter_all(handle);
-    archive_read_support_format_all(handle);
-    if (archive_read_open_filename(handle, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK) {
-        LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", archive_error_string(handle));
-        archive_read_free(handle);
-        return -1;
-    }
     archive_entry* entry = nullptr;
     while (archive_read_next_header(handle, &entry) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);

@@ -24,6 +24,7 @@ public:
     ustring src_path;   // archive file
 
 private:
+    archive* OpenForListing();
     int ExtractEntries(archive* reader, archive* writer, int total);
     int PrepareEntry(archive_entry* entry);
     bool ReachesThroughLink(const ustring& relative, bool include_last) const;
