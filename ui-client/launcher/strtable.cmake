@@ -1,9 +1,9 @@
 # Localised string table and its translations.
 #
 # strings/strings.tsv holds every key with its id and English text; the build
-# generates the C++ arrays from it. strings/translations.tsv holds the
-# translated texts, one column per language; the build generates one .ts per
-# language from both files (one message per distinct English text), compiles
+# generates the C++ arrays from it. strings/translations/<code>.tsv holds one
+# language's translations; the build checks them, generates one .ts per
+# language (one message per distinct English text), compiles
 # each with lrelease and embeds the .qm files as the resource "texts":
 # ":/<code>.qm", registered with Q_INIT_RESOURCE(texts).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -13,7 +13,8 @@ find_package(Qt5LinguistTools QUIET)
 set(STRTABLE_DATA_DIR ${CMAKE_CURRENT_SOURCE_DIR}/strings)
 set(STRTABLE_GENERATOR ${STRTABLE_DATA_DIR}/gen_strtable.py)
 set(STRTABLE_STRINGS ${STRTABLE_DATA_DIR}/strings.tsv)
-set(STRTABLE_TRANSLATIONS ${STRTABLE_DATA_DIR}/translations.tsv)
+set(STRTABLE_TRANSLATIONS ${STRTABLE_DATA_DIR}/translations)
+file(GLOB STRTABLE_TRANSLATION_FILES CONFIGURE_DEPENDS ${STRTABLE_TRANSLATIONS}/*.tsv)
 set(STRTABLE_OUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
 set(STRTABLE_TS_DIR ${CMAKE_CURRENT_BINARY_DIR}/translations)
 
@@ -38,9 +39,8 @@ else()
   endif()
 endif()
 
-# The languages are the columns of translations.tsv; a new column reconfigures.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${STRTABLE_TRANSLATIONS} ${STRTABLE_GENERATOR})
+# The languages are the files in translations/; a new file reconfigures.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${STRTABLE_GENERATOR})
 execute_process(
   COMMAND ${Python3_EXECUTABLE} ${STRTABLE_GENERATOR} languages ${STRTABLE_TRANSLATIONS}
   OUTPUT_VARIABLE _strtable_languages
@@ -62,7 +62,7 @@ add_custom_command(
   OUTPUT ${_strtable_ts_files} ${STRTABLE_TS_DIR}/texts.qrc
   COMMAND ${Python3_EXECUTABLE} ${STRTABLE_GENERATOR} ts
           ${STRTABLE_STRINGS} ${STRTABLE_TRANSLATIONS} ${STRTABLE_TS_DIR}
-  DEPENDS ${STRTABLE_GENERATOR} ${STRTABLE_STRINGS} ${STRTABLE_TRANSLATIONS}
+  DEPENDS ${STRTABLE_GENERATOR} ${STRTABLE_STRINGS} ${STRTABLE_TRANSLATION_FILES}
   COMMENT "Generating the translation sources"
   VERBATIM)
 

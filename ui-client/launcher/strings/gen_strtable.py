@@ -2,17 +2,27 @@
 """Generates the launcher's string table and translation sources.
 
 strings.tsv is the one source of keys and English texts (columns id, key,
-text). translations.tsv holds the translated texts (column "source" with the
-English text, then one column per language code; the header names the
-languages, English being implied). From them this script writes:
+text, and an optional comment for translators). translations/<code>.tsv holds
+one language (columns source and translation, one row per distinct English
+text). An empty translation is not translated yet; a translation equal to the
+source is kept on purpose (a name, a code, or a text that reads the same in
+that language). From them this script writes:
 
   table  <strings.tsv> <out dir>
          strtable_data.h / strtable_data.cpp: the key and text arrays.
-  ts     <strings.tsv> <translations.tsv> <out dir>
-         one <code>.ts per language (context "global", one message per
-         distinct English text; a text with no translation maps to itself)
-         and texts.qrc listing the compiled files.
-  languages <translations.tsv>
+  ts     <strings.tsv> <translations dir> <out dir>
+         checks every translation (see check), then writes one <code>.ts per
+         language (context "global", one message per distinct English text;
+         a text not translated yet is written as unfinished and maps to the
+         English text) and texts.qrc listing the compiled files.
+  check  <strings.tsv> <translations dir>
+         checks that every translation keeps the placeholders, markup and
+         escapes of its source; prints one line per fault with the text's ids
+         and the language, and exits 1 on any fault.
+  coverage <strings.tsv> <translations dir>
+         prints the per-language table of translated, kept and unfinished
+         texts.
+  languages <translations dir>
          prints the language codes, one per line, English first.
 
 Texts keep the two-character escapes backslash-n and backslash-t as they
@@ -47,13 +57,18 @@ def read_tsv(path):
 
 def read_strings(path):
     header, rows = read_tsv(path)
-    if header != ["id", "key", "text"]:
-        raise DataError(f"{path}: header must be id, key, text")
+    if header != ["id", "key", "text", "comment"]:
+        raise DataError(f"{path}: header must be id, key, text, comment")
     keys, texts, seen = [], [], {}
+    comments = {}
     for line, row in enumerate(rows, start=2):
-        if len(row) != 3:
-            raise DataError(f"{path}:{line}: expected 3 columns, got {len(row)}")
-        ident, key, text = row
+        if len(row) == 3:
+            row = row + [""]
+        if len(row) != 4:
+            raise DataError(f"{path}:{line}: expected 3 or 4 columns, got {len(row)}")
+        ident, key, text, comment = row
+        if comment:
+            comments.setdefault(text, []).append(comment)
         if ident != str(len(keys)):
             raise DataError(f"{path}:{line}: id {ident}, expected {len(keys)}")
         if not KEY_PATTERN.match(key):
@@ -67,37 +82,95 @@ def read_strings(path):
         texts.append(text)
     if len(keys) != TABLE_SIZE:
         raise DataError(f"{path}: {len(keys)} entries, expected {TABLE_SIZE}")
-    return keys, texts
+    return keys, texts, {t: " / ".join(dict.fromkeys(c)) for t, c in comments.items()}
 
 
-def read_languages(path):
-    header, _ = read_tsv(path)
-    if not header or header[0] != "source":
-        raise DataError(f"{path}: first column must be 'source'")
-    codes = header[1:]
+def read_languages(directory):
+    codes = sorted(name[:-4] for name in os.listdir(directory) if name.endswith(".tsv"))
     for code in codes:
         if not CODE_PATTERN.match(code) or code == SOURCE_LANGUAGE:
-            raise DataError(f"{path}: unexpected language column '{code}'")
-    if len(set(codes)) != len(codes):
-        raise DataError(f"{path}: a language column repeats")
+            raise DataError(f"{directory}: unexpected language file '{code}.tsv'")
     return codes
 
 
-def read_translations(path, sources):
-    codes = read_languages(path)
-    header, rows = read_tsv(path)
+def read_translations(directory, sources):
+    """Returns {code: {source: translation}}; English maps to nothing."""
     known = set(sources)
-    table = {code: {} for code in [SOURCE_LANGUAGE] + codes}
-    for line, row in enumerate(rows, start=2):
-        if len(row) != len(header):
-            raise DataError(f"{path}:{line}: expected {len(header)} columns")
-        source = row[0]
-        if source not in known:
-            raise DataError(f"{path}:{line}: '{source}' is not a text of the table")
-        for code, text in zip(codes, row[1:]):
+    table = {SOURCE_LANGUAGE: {}}
+    for code in read_languages(directory):
+        path = os.path.join(directory, f"{code}.tsv")
+        header, rows = read_tsv(path)
+        if header != ["source", "translation"]:
+            raise DataError(f"{path}: header must be source, translation")
+        translated = {}
+        for line, row in enumerate(rows, start=2):
+            if len(row) != 2:
+                raise DataError(f"{path}:{line}: expected 2 columns, got {len(row)}")
+            source, text = row
+            if source not in known:
+                raise DataError(f"{path}:{line}: '{source}' is not a text of the table")
+            if source in translated:
+                raise DataError(f"{path}:{line}: '{source}' is listed twice")
             if text:
-                table[code][source] = text
+                translated[source] = text
+        table[code] = translated
     return table
+
+
+# What a translation must keep of its source.
+ARG_PATTERN = re.compile(r"%[1-9]")
+NAME_PATTERN = re.compile(r"\[[A-Za-z][A-Za-z0-9_]*\]")
+TAG_PATTERN = re.compile(r"<(/?)([A-Za-z][A-Za-z0-9]*)\b[^<>]*?(/?)>")
+ESCAPE_PATTERN = re.compile(r"\\[nt]")
+
+
+def tag_structure(text):
+    """The HTML tags as a nesting: a list of (name, children) in order."""
+    root = []
+    stack = [("", root)]
+    for closing, name, empty in TAG_PATTERN.findall(text):
+        name = name.lower()
+        if closing:
+            if len(stack) == 1 or stack[-1][0] != name:
+                return None  # badly nested
+            stack.pop()
+        elif empty or name in ("br", "img", "hr"):
+            stack[-1][1].append((name, []))
+        else:
+            children = []
+            stack[-1][1].append((name, children))
+            stack.append((name, children))
+    return root if len(stack) == 1 else None
+
+
+def translation_faults(source, text):
+    faults = []
+    if sorted(set(ARG_PATTERN.findall(source))) != sorted(set(ARG_PATTERN.findall(text))):
+        faults.append("placeholders %N differ")
+    if sorted(NAME_PATTERN.findall(source)) != sorted(NAME_PATTERN.findall(text)):
+        faults.append("[Name] placeholders differ")
+    if tag_structure(source) != tag_structure(text):
+        faults.append("HTML tags or their nesting differ")
+    if sorted(ESCAPE_PATTERN.findall(source)) != sorted(ESCAPE_PATTERN.findall(text)):
+        faults.append("\\n/\\t escapes differ")
+    if text[:1].isspace() and not source[:1].isspace():
+        faults.append("leading white space")
+    if text[-1:].isspace() and not source[-1:].isspace():
+        faults.append("trailing white space")
+    return faults
+
+
+def check_translations(texts, table):
+    ids = {}
+    for i, t in enumerate(texts):
+        ids.setdefault(t, []).append(str(i))
+    problems = []
+    for code, translated in table.items():
+        for source, text in translated.items():
+            for fault in translation_faults(source, text):
+                problems.append(f"{code} id {','.join(ids[source])}: {fault}: "
+                                f"'{source}' -> '{text}'")
+    return problems
 
 
 def c_literal(text):
@@ -142,17 +215,21 @@ def distinct_in_order(texts):
     return list(dict.fromkeys(texts))
 
 
-def ts_document(sources, translated):
+def ts_document(sources, translated, comments, english):
     lines = ['<?xml version="1.0" encoding="utf-8"?>',
              "<!DOCTYPE TS>",
              '<TS version="2.1">',
              "<context>",
              "    <name>global</name>"]
     for source in sources:
+        lines += ["    <message>", f"        <source>{escape(source)}</source>"]
+        if source in comments:
+            lines.append(f"        <extracomment>{escape(comments[source])}</extracomment>")
+        # A text not translated yet still maps to English in the .qm, but the
+        # tools see it as unfinished.
+        state = "" if english or source in translated else ' type="unfinished"'
         text = translated.get(source, source)
-        lines += ["    <message>",
-                  f"        <source>{escape(source)}</source>",
-                  f"        <translation>{escape(text)}</translation>",
+        lines += [f"        <translation{state}>{escape(text)}</translation>",
                   "    </message>"]
     lines += ["</context>", "</TS>", ""]
     return "\n".join(lines)
@@ -170,23 +247,47 @@ def qrc_document(codes):
     return "\n".join(lines)
 
 
-def emit_translations(texts, table, out_dir):
+def emit_translations(texts, comments, table, out_dir):
     sources = distinct_in_order(texts)
     for code, translated in table.items():
-        write_file(os.path.join(out_dir, f"{code}.ts"), ts_document(sources, translated))
+        write_file(os.path.join(out_dir, f"{code}.ts"),
+                   ts_document(sources, translated, comments, code == SOURCE_LANGUAGE))
     write_file(os.path.join(out_dir, "texts.qrc"), qrc_document(list(table)))
+
+
+def coverage_table(texts, table):
+    sources = distinct_in_order(texts)
+    lines = [f"| language | translated | kept as in English | unfinished | done |",
+             "|---|---:|---:|---:|---:|"]
+    for code, translated in table.items():
+        if code == SOURCE_LANGUAGE:
+            continue
+        kept = sum(1 for s in sources if translated.get(s) == s)
+        done = sum(1 for s in sources if s in translated)
+        lines.append(f"| {code} | {done - kept} | {kept} | {len(sources) - done} | "
+                     f"{100.0 * done / len(sources):.1f} % |")
+    return "\n".join(lines)
 
 
 def main(argv):
     if len(argv) == 4 and argv[1] == "table":
-        keys, texts = read_strings(argv[2])
+        keys, texts, _ = read_strings(argv[2])
         os.makedirs(argv[3], exist_ok=True)
         emit_table(keys, texts, argv[3])
-    elif len(argv) == 5 and argv[1] == "ts":
-        _, texts = read_strings(argv[2])
+    elif len(argv) in (4, 5) and argv[1] in ("ts", "check", "coverage"):
+        _, texts, comments = read_strings(argv[2])
         table = read_translations(argv[3], texts)
-        os.makedirs(argv[4], exist_ok=True)
-        emit_translations(texts, table, argv[4])
+        if argv[1] == "coverage":
+            print(coverage_table(texts, table))
+            return 0
+        problems = check_translations(texts, table)
+        for problem in problems:
+            print(f"gen_strtable: {problem}", file=sys.stderr)
+        if problems:
+            return 1
+        if argv[1] == "ts" and len(argv) == 5:
+            os.makedirs(argv[4], exist_ok=True)
+            emit_translations(texts, comments, table, argv[4])
     elif len(argv) == 3 and argv[1] == "languages":
         print("\n".join([SOURCE_LANGUAGE] + read_languages(argv[2])))
     else:
