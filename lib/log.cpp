@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 Logger::InitConfig Logger::config;
 std::map<std::string, int32_t> Logger::log_level;
@@ -252,6 +255,60 @@ bool Logger::IsNeedToLog(Level level, const std::string& component)
 // ---------------------------------------------------------------------------
 // Writing
 
+namespace {
+
+// Formats one message and keeps it on one line: every control character
+// other than the closing line end is written as an escape ("\\n", "\\t",
+// "\\x1b"), so text from outside (an archive's entry names, a file's
+// contents) can never forge a line of its own.
+std::string OneLine(const char* format, va_list args)
+{
+    char stack[1024];
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = vsnprintf(stack, sizeof stack, format, copy);
+    va_end(copy);
+    if (needed < 0)
+        return std::string();
+    std::string text;
+    if (static_cast<size_t>(needed) < sizeof stack) {
+        text.assign(stack, static_cast<size_t>(needed));
+    } else {
+        text.resize(static_cast<size_t>(needed) + 1);
+        vsnprintf(&text[0], text.size(), format, args);
+        text.resize(static_cast<size_t>(needed));
+    }
+    size_t body = text.size();
+    if (body > 0 && text[body - 1] == '\n')
+        --body;
+    size_t first = 0;
+    while (first < body && static_cast<unsigned char>(text[first]) >= 0x20 && text[first] != 0x7f)
+        ++first;
+    if (first == body)
+        return text;
+    std::string escaped(text, 0, first);
+    for (size_t i = first; i < body; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7f) {
+            escaped += static_cast<char>(c);
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else {
+            char hex[5];
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            escaped += hex;
+        }
+    }
+    escaped.append(text, body, std::string::npos);
+    return escaped;
+}
+
+}  // namespace
+
 void Logger::LogMsg(Level level, const std::string& component, const char* format, ...)
 {
     va_list args;
@@ -337,7 +394,10 @@ int Logger::PrintToFilePointerV(const char* format, va_list args)
     if (stamp_bytes != static_cast<int>(stamp_length))
         stamp_bytes = -1;
     errno = saved_errno;
-    int text_bytes = vfprintf(log_fp, format, args);
+    const std::string text = OneLine(format, args);
+    int text_bytes = static_cast<int>(fwrite(text.data(), 1, text.size(), log_fp));
+    if (text_bytes != static_cast<int>(text.size()))
+        text_bytes = -1;
     fflush(log_fp);
     if (stamp_bytes < 0 || text_bytes < 0)
         return -1;

@@ -5,8 +5,10 @@ LUMORA_DEBS=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev zlib1g-dev
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools qt5-qmake
-  libarchive-dev libarchive-tools
+  libarchive-dev libarchive-tools libssl-dev
   xvfb xauth desktop-file-utils
+  qtwayland5 qt5-gtk-platformtheme weston
+  librsvg2-bin dpkg-dev file appstream lintian
 )
 
 lumora_install_deps() {

@@ -46,6 +46,14 @@ void ReadVersionFile(const ustring& path, VersionInfo& record)
     settings.endGroup();
 }
 
+// The package's SHA-256 digest that the build recorded beside the version
+// keys of the launcher's INFO file, in lower-case hex; empty when absent.
+ustring ReadPackageDigest(const ustring& path)
+{
+    QSettings settings(QString::fromUtf8(path.c_str()), QSettings::IniFormat);
+    return ToUtf8(settings.value(QStringLiteral("Version/package_sha256")).toString().trimmed().toLower());
+}
+
 }  // namespace
 
 Service::Service() : timeout(0) {}
@@ -84,6 +92,7 @@ void Service::LoadTargetVersion()
 {
     const ustring path = ToUtf8(RegisteredPath("root_resource_path")) + "/INFO";
     ReadVersionFile(path, target_version);
+    package_sha256 = ReadPackageDigest(path);
     LOG_INFO(kComponent, "target_version = (%s, %s, %s, %s)\n", target_version.major_version.c_str(),
              target_version.minor_version.c_str(), target_version.build_version.c_str(),
              target_version.icon_overlay_version.c_str());
@@ -128,7 +137,14 @@ void Service::RemoveAgedFolders()
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
+#include <string>
+
+#include "config.h"
 #include "extractor.h"
+#include "platform/bundle-info.h"
+#include "sha256-file.h"
 
 namespace {
 
@@ -180,25 +196,91 @@ void SyncInstallation(const ustring& folder)
 #endif
 }
 
-// Marks an installation in progress before anything is moved: until the mark
-// is removed, the per-user bundle counts as incomplete and is reinstalled.
-void SetUpgradeMark(const ustring& mark)
+// Creates `folder` unless it is one already; a link to a folder counts
+// (a per-user folder kept elsewhere and linked into the home).
+bool EnsureFolder(const ustring& folder)
 {
-    const ustring folder = FSParentPath(mark);
+    struct stat st;
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return true;
     if (FSMKDir(folder, true) < 0) {
         LOG_ERROR(kComponent, "failed to create folder: '%s'\n", folder.c_str());
-        return;
+        return false;
     }
-    int fd = open(mark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return true;
+}
+
+}  // namespace
+
+// Marks an installation in progress before anything is moved: until the mark
+// is removed, the per-user bundle counts as incomplete and is reinstalled.
+// The mark names the backup that holds the last complete installation
+// ("backup=<index>", or "backup=none"); it is written whole and made durable
+// before it replaces the previous mark.
+void Service::WriteUpgradeMark(const ustring& mark, const ustring& complete_backup)
+{
+    const ustring folder = FSParentPath(mark);
+    if (!EnsureFolder(folder))
+        return;
+    std::string text = "backup=none\n";
+    for (int k = 0; k <= 9 && !complete_backup.empty(); ++k)
+        if (complete_backup == GetAppBackupDir(app_path, k))
+            text = "backup=" + std::to_string(k) + "\n";
+    const ustring part = mark + ".part";
+    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        LOG_ERROR(kComponent, "open(%s): %s\n", mark.c_str(), std::strerror(errno));
+        LOG_ERROR(kComponent, "open(%s): %s\n", part.c_str(), std::strerror(errno));
         return;
     }
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!written)
+        LOG_ERROR(kComponent, "write(%s): %s\n", part.c_str(), std::strerror(errno));
     if (fsync(fd) != 0)
-        LOG_ERROR(kComponent, "fsync(%s): %s\n", mark.c_str(), std::strerror(errno));
+        LOG_ERROR(kComponent, "fsync(%s): %s\n", part.c_str(), std::strerror(errno));
     close(fd);
+    if (rename(part.c_str(), mark.c_str()) != 0)
+        LOG_ERROR(kComponent, "rename(%s): %s\n", part.c_str(), std::strerror(errno));
     SyncFolder(folder);
 }
+
+// What an earlier run's mark says. A mark naming a backup that is gone
+// means that backup was never made or has been put back: the bundle in
+// place is the complete one. A mark of an older launcher names nothing;
+// the most recent backup that holds a client is taken then.
+Service::UpgradeMark Service::ReadUpgradeMark(const ustring& mark, const ustring& app)
+{
+    UpgradeMark state;
+    if (!IsFileExist(mark, false))
+        return state;
+    Config config;
+    config.keep_quotes = false;
+    config.read(mark.c_str());
+    const auto found = config.find("backup");
+    if (found == config.end()) {
+        for (int k = 9; k >= 0; --k) {
+            const ustring backup = GetAppBackupDir(app, k);
+            if (IsFileExist(backup + "/Contents/MacOS", false)) {
+                state.complete_backup = backup;
+                break;
+            }
+        }
+        state.exists = true;
+        return state;
+    }
+    const std::string& value = found->second;
+    if (value.size() == 1 && value[0] >= '0' && value[0] <= '9') {
+        const ustring backup = GetAppBackupDir(app, value[0] - '0');
+        if (!IsFileExist(backup, false)) {
+            LOG_NOTE(kComponent, "'%s' was never made or is back in place\n", backup.c_str());
+            return state;
+        }
+        state.complete_backup = backup;
+    }
+    state.exists = true;
+    return state;
+}
+
+namespace {
 
 // Removes the mark once the bundle it covers is complete on disk.
 void ClearUpgradeMark(const ustring& mark, const ustring& app)
@@ -218,43 +300,159 @@ int Service::PrepareUserEnv()
     const ustring app(app_path);
     const ustring mark = UpgradeMarkPath();
     // A mark left by an interrupted run means the bundle in place may be
-    // partial: only a complete installation may clear it then.
-    const bool interrupted_before = IsFileExist(mark, false);
+    // partial; the mark names the backup that holds the last complete
+    // installation, if there is one.
+    const UpgradeMark previous = ReadUpgradeMark(mark, app);
+
+    // A damaged package must never replace a working client: it is checked
+    // before anything is moved.
+    if (!VerifyPackage()) {
+        if (previous.exists)
+            RestoreCompleteBackup(app, mark, previous.complete_backup, ustring());
+        return -1;
+    }
+
+    ustring complete = previous.complete_backup;
     ustring backup;
     int k = 0;
-    SetUpgradeMark(mark);
+    WriteUpgradeMark(mark, complete);
     if (IsFileExist(app, false)) {
         for (k = 0;; ++k) {
             backup = GetAppBackupDir(app, k);
+            // Without an earlier mark the bundle in place is complete: the
+            // mark names its backup before the move, so a kill at any point
+            // leaves a way back.
+            if (!previous.exists)
+                WriteUpgradeMark(mark, backup);
             if (FSRename(app, backup, false) == 0)
                 break;
             if (k == 9) {
                 LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s' at max retries, exiting\n",
                           app.c_str(), backup.c_str());
-                if (!interrupted_before)
+                if (previous.exists)
+                    WriteUpgradeMark(mark, complete);
+                else
                     ClearUpgradeMark(mark, app);
                 return -1;
             }
             LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s'\n", app.c_str(), backup.c_str());
         }
+        if (!previous.exists)
+            complete = backup;
     }
-    if (ExtractPackage() == 0) {
+    if (ExtractPackage() == 0 && VerifyInstallation(app)) {
+        // The backups go after the client has started (RemoveLeftoverBackups);
+        // from here on the new bundle is the complete one.
         LOG_INFO(kComponent, "user installation is ready, removing backup app\n");
         ClearUpgradeMark(mark, app);
-        for (int j = 0; j <= k; ++j)
-            FSRemove(GetAppBackupDir(app, j), false);
         return 0;
     }
-    if (!backup.empty()) {
+    if (!complete.empty() || !backup.empty()) {
         LOG_ERROR(kComponent, "Failed to extract package, rollback to old installation\n");
-        FSRemove(app, false);
-        if (FSRename(backup, app, false) == 0 && !interrupted_before)
-            ClearUpgradeMark(mark, app);
+        RestoreCompleteBackup(app, mark, complete, backup);
         return -1;
     }
     // The mark stays: what the extraction left is reinstalled on the next run.
     LOG_ERROR(kComponent, "Failed to extract package, and no old installation to rollback\n");
     return -1;
+}
+
+// Puts the last complete installation back in place of a partial one and
+// clears the mark. Without a complete backup, `fallback` (this run's backup
+// of a bundle that was already partial) goes back, and the mark stays.
+void Service::RestoreCompleteBackup(const ustring& app, const ustring& mark, const ustring& complete,
+                                    const ustring& fallback)
+{
+    const ustring& source = !complete.empty() && IsFileExist(complete, false) ? complete : fallback;
+    if (source.empty() || !IsFileExist(source, false)) {
+        LOG_WARNING(kComponent, "no complete installation to restore, '%s' stays as it is\n", app.c_str());
+        return;
+    }
+    if (IsFileExist(app, false) && FSRemove(app, false) != 0) {
+        LOG_ERROR(kComponent, "failed to remove the partial installation '%s'\n", app.c_str());
+        return;
+    }
+    if (FSRename(source, app, false) != 0) {
+        LOG_ERROR(kComponent, "failed to restore '%s' -> '%s'\n", source.c_str(), app.c_str());
+        return;
+    }
+    LOG_NOTE(kComponent, "restored the installation from '%s'\n", source.c_str());
+    if (source == complete)
+        ClearUpgradeMark(mark, app);
+}
+
+// Compares the package with the digest the build recorded. A package that
+// cannot be read or does not match is refused; a bundle that records no
+// digest (an older build) is installed unchecked.
+bool Service::VerifyPackage()
+{
+    const ustring package = ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
+    if (package_sha256.empty()) {
+        LOG_NOTE(kComponent, "no package digest recorded, '%s' is not verified\n", package.c_str());
+        return true;
+    }
+    std::string digest;
+    std::string error;
+    if (!Sha256File(package, &digest, &error)) {
+        LOG_ERROR(kComponent, "cannot verify package '%s': %s (expected sha256 %s)\n", package.c_str(),
+                  error.c_str(), package_sha256.c_str());
+        return false;
+    }
+    if (digest != package_sha256.c_str()) {
+        LOG_ERROR(kComponent, "package '%s' is damaged: sha256 %s, expected %s\n", package.c_str(),
+                  digest.c_str(), package_sha256.c_str());
+        return false;
+    }
+    LOG_DEBUG(kComponent, "package '%s' matches sha256 %s\n", package.c_str(), digest.c_str());
+    return true;
+}
+
+// An extracted bundle is complete enough to start: its executable (named by
+// Contents/Info.plist) is a regular file that may be executed, and its INFO
+// carries the build the launcher ships.
+bool Service::VerifyInstallation(const ustring& app)
+{
+    QString reason;
+    const QString executable = BundleInfo::ExecutablePath(QString::fromUtf8(app.c_str()), &reason);
+    if (executable.isEmpty()) {
+        LOG_ERROR(kComponent, "installation '%s' has no executable: %s\n", app.c_str(),
+                  reason.toUtf8().constData());
+        return false;
+    }
+    struct stat st;
+    const QByteArray exe = executable.toUtf8();
+    if (lstat(exe.constData(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IXUSR) == 0) {
+        LOG_ERROR(kComponent, "installation '%s': '%s' is not an executable file\n", app.c_str(),
+                  exe.constData());
+        return false;
+    }
+    VersionInfo installed;
+    ReadVersionFile(app + "/Contents/Resources/INFO", installed);
+    if (installed.build_version != target_version.build_version) {
+        LOG_ERROR(kComponent, "installation '%s' has build '%s', expected '%s'\n", app.c_str(),
+                  installed.build_version.c_str(), target_version.build_version.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Backups left by this or an earlier run, removed once the installation in
+// place is complete: its mark is gone and its client executable is there.
+void Service::RemoveLeftoverBackups()
+{
+    const ustring app(app_path);
+    if (IsFileExist(UpgradeMarkPath(), false) ||
+        !IsFileExist(ToUtf8(RegisteredPath("user_lumora_ui_path")), false))
+        return;
+    for (int k = 0; k <= 9; ++k) {
+        const ustring backup = GetAppBackupDir(app, k);
+        if (!IsFileExist(backup, false))
+            continue;
+        LOG_INFO(kComponent, "removing backup '%s'\n", backup.c_str());
+        if (FSRemove(backup, false) != 0)
+            LOG_WARNING(kComponent, "failed to remove backup '%s', trying again on the next run\n",
+                        backup.c_str());
+    }
 }
 
 int Service::ExtractPackage()

@@ -38,6 +38,16 @@ public:
 
     // Removes the earlier generation's "app" folder; the outcome is not examined.
     void RemoveAgedFolders();
+    // Removes the backups of the per-user bundle once the bundle in place is
+    // complete (no mark, client executable present); left for a later run
+    // otherwise, or when a removal fails.
+    void RemoveLeftoverBackups();
+    // Whether the package matches the digest recorded in the launcher's INFO
+    // (true, with a NOTE, when none is recorded).
+    bool VerifyPackage();
+    // Whether an extracted bundle can be started: its executable is a regular
+    // executable file and its INFO carries the target build.
+    bool VerifyInstallation(const ustring& app);
     // Recursive copy of a file or a folder tree: 0 when complete, -1 on failure.
     int FSCopyPath(const ustring& from, const ustring& to);
     // The user's home folder; every per-user path is built from it.
@@ -51,8 +61,19 @@ public:
     ustring app_path;               // per-user bundle folder, UTF-8
     VersionInfo target_version;     // the package shipped in the launcher bundle
     VersionInfo source_version;     // the per-user installation
+    ustring package_sha256;         // digest of the shipped package, lower-case hex; empty if not recorded
 
 private:
+    // What the mark of an interrupted installation says.
+    struct UpgradeMark {
+        bool exists = false;
+        ustring complete_backup;  // backup folder holding the last complete installation, or empty
+    };
+    UpgradeMark ReadUpgradeMark(const ustring& mark, const ustring& app);
+    void WriteUpgradeMark(const ustring& mark, const ustring& complete_backup);
+    void RestoreCompleteBackup(const ustring& app, const ustring& mark, const ustring& complete,
+                               const ustring& fallback);
+
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 };

@@ -6,11 +6,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include <QString>
 
-#include "launcher.h"
+#include "notify-adapter.h"
 #include "log.h"
 #include "strtable.h"
 
@@ -45,7 +48,61 @@ ustring ReRooted(const ustring& root, const char* stored)
     return path;
 }
 
+// The longest name a backup gives the bundle folder adds this many bytes
+// ("_tmp9"): an entry must stay within PATH_MAX under that name too, or the
+// backup could never be removed or moved back.
+const size_t kBackupSuffixLength = 5;
+
+// Every format libarchive reads, with zip read only through its central
+// directory: a zip whose directory is missing or damaged (a truncated
+// download) would otherwise be read entry by entry from the local headers,
+// which lose symbolic links and permissions.
+void SupportFormats(archive* handle)
+{
+    archive_read_support_filter_all(handle);
+    // The order of libarchive's own "all": a format registered earlier bids
+    // first (tar before iso9660, or a truncated tar reads as ending early).
+    archive_read_support_format_ar(handle);
+    archive_read_support_format_cpio(handle);
+    archive_read_support_format_empty(handle);
+    archive_read_support_format_lha(handle);
+    archive_read_support_format_mtree(handle);
+    archive_read_support_format_tar(handle);
+    archive_read_support_format_xar(handle);
+    archive_read_support_format_warc(handle);
+    archive_read_support_format_7zip(handle);
+    archive_read_support_format_cab(handle);
+    archive_read_support_format_rar(handle);
+    archive_read_support_format_rar5(handle);
+    archive_read_support_format_iso9660(handle);
+    archive_read_support_format_zip_seekable(handle);
+}
+
 }  // namespace
+
+// Why a libarchive call failed, from whichever handle holds the reason: a
+// failed archive_read_extract2 may leave it on the reader (a damaged entry)
+// or on the writer (a full disk). Never null; the system's text for the
+// error number is added when the message does not already say it.
+std::string Extractor::FailureReason(archive* first, archive* second)
+{
+    for (archive* handle : {first, second}) {
+        if (handle == nullptr)
+            continue;
+        const char* text = archive_error_string(handle);
+        const int error = archive_errno(handle);
+        if (text == nullptr && error == 0)
+            continue;
+        std::string reason = text != nullptr ? text : "";
+        if (error > 0) {
+            const char* system = std::strerror(error);
+            if (reason.find(system) == std::string::npos)
+                reason += reason.empty() ? system : std::string(": ") + system;
+        }
+        return reason;
+    }
+    return "unknown error";
+}
 
 // Opens the package for a listing pass (Count, List): every format and
 // filter libarchive reads. Null, with the failing call logged, when it can't.
@@ -60,10 +117,9 @@ archive* Extractor::OpenForListing()
         LOG_ERROR(kComponent, "Allocate archive failed\n");
         return nullptr;
     }
-    archive_read_support_filter_all(handle);
-    archive_read_support_format_all(handle);
+    SupportFormats(handle);
     if (archive_read_open_filename(handle, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK) {
-        LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", archive_error_string(handle));
+        LOG_ERROR(kComponent, "archive_read_open_filename failed: '%s'\n", FailureReason(handle).c_str());
         archive_read_free(handle);
         return nullptr;
     }
@@ -116,11 +172,11 @@ int Extractor::copy_data(archive* ar, archive* aw)
         if (r == ARCHIVE_EOF)
             return 0;
         if (r != ARCHIVE_OK) {
-            LOG_ERROR(kComponent, "archive_read_data_block failed: '%s'\n", archive_error_string(ar));
+            LOG_ERROR(kComponent, "archive_read_data_block failed: '%s'\n", FailureReason(ar).c_str());
             return -1;
         }
         if (archive_write_data_block(aw, buffer, size, offset) != ARCHIVE_OK) {
-            LOG_ERROR(kComponent, "archive_write_data_block failed: '%s'\n", archive_error_string(aw));
+            LOG_ERROR(kComponent, "archive_write_data_block failed: '%s'\n", FailureReason(aw).c_str());
             return -1;
         }
     }
@@ -152,12 +208,11 @@ int Extractor::Extract()
         return -1;
     }
     archive_write_disk_set_options(writer, kWriteOptions);
-    archive_read_support_filter_all(reader);
-    archive_read_support_format_all(reader);
+    SupportFormats(reader);
 
     int result = -1;
     if (archive_read_open_filename(reader, src_path.c_str_utf8(), kBlockSize) != ARCHIVE_OK)
-        LOG_ERROR(kComponent, "Failed to read file '%s' ('%s')\n", src_path.c_str(), archive_error_string(reader));
+        LOG_ERROR(kComponent, "Failed to read file '%s' ('%s')\n", src_path.c_str(), FailureReason(reader).c_str());
     else
         result = ExtractEntries(reader, writer, total);
 
@@ -176,18 +231,18 @@ int Extractor::ExtractEntries(archive* reader, archive* writer, int total)
         if (r == ARCHIVE_EOF)
             return 0;
         if (r != ARCHIVE_OK) {
-            LOG_ERROR(kComponent, "archive_read_next_header failed: '%s'\n", archive_error_string(reader));
+            LOG_ERROR(kComponent, "archive_read_next_header failed: '%s'\n", FailureReason(reader).c_str());
             return -1;
         }
         if (PrepareEntry(entry) != 0)
             return -1;
         if (archive_read_extract2(reader, entry, writer) != ARCHIVE_OK) {
-            LOG_ERROR(kComponent, "archive_read_extract2 failed: '%s'\n", archive_error_string(writer));
+            LOG_ERROR(kComponent, "archive_read_extract2 failed: '%s'\n", FailureReason(writer, reader).c_str());
             return -1;
         }
         Notify_Adapter::GetInstance()->UpdateProgress(total, current);
         if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
-            LOG_ERROR(kComponent, "archive_write_finish_entry failed: '%s'\n", archive_error_string(writer));
+            LOG_ERROR(kComponent, "archive_write_finish_entry failed: '%s'\n", FailureReason(writer).c_str());
             return -1;
         }
     }
@@ -214,8 +269,9 @@ int Extractor::PrepareEntry(archive_entry* entry)
     const char* link = archive_entry_hardlink(entry);
     ustring path = ReRooted(dest_path, name);
     ustring link_path = link != nullptr ? ReRooted(dest_path, link) : ustring();
-    if (path.length() >= PATH_MAX || link_path.length() >= PATH_MAX) {
-        LOG_ERROR(kComponent, "refusing entry '%s': path longer than %d bytes\n", name, PATH_MAX - 1);
+    const size_t limit = PATH_MAX - 1 - kBackupSuffixLength;
+    if (path.length() > limit || link_path.length() > limit) {
+        LOG_ERROR(kComponent, "refusing entry '%s': path longer than %d bytes\n", name, static_cast<int>(limit));
         return -1;
     }
     // A hard link to a symbolic link would let the entry's data be written

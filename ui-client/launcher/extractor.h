@@ -2,6 +2,8 @@
 // entries first so that the progress dialog can show an exact percentage.
 #pragma once
 
+#include <string>
+
 #include "ustring.h"
 
 struct archive;
@@ -19,6 +21,10 @@ public:
     int List();
     // Copies the data blocks of the current entry from ar to aw.
     int copy_data(archive* ar, archive* aw);
+
+    // Why a libarchive call failed: the first handle's reason, else the
+    // second's; never null.
+    static std::string FailureReason(archive* first, archive* second = nullptr);
 
     ustring dest_path;  // destination folder
     ustring src_path;   // archive file

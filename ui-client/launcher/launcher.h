@@ -1,12 +1,13 @@
 // The launcher's user interface: the Launcher object on the main thread, the
-// Worker that runs the upgrade service on its own thread, the progress dialog
-// and the process-wide relay through which worker-thread code reports progress.
+// Worker that runs the upgrade service on its own thread, and the progress dialog.
 #pragma once
 
 #include <QObject>
 #include <QProgressDialog>
 #include <QString>
 #include <QThread>
+
+#include "notify-adapter.h"
 
 class Service;
 
@@ -27,26 +28,6 @@ class ProcessingProgressDialog : public QProgressDialog {
 
 public:
     ProcessingProgressDialog();
-};
-
-// Relay for code that has no pointer to the Launcher (the archive extractor).
-// Its signals are emitted on the worker thread and queued to the main thread.
-class Notify_Adapter : public QObject {
-    Q_OBJECT
-
-public:
-    static Notify_Adapter* GetInstance();
-
-    void UpdateProgress(int total, int current);
-    void UpdateDialogText(QString text);
-
-signals:
-    void sigUpdateProgress(int total, int current);
-    void sigUpdateDialogText(QString text);
-
-private:
-    Notify_Adapter() = default;
-    Q_DISABLE_COPY(Notify_Adapter)
 };
 
 // Runs the service sequence on its own thread. Owns the thread and the service.

@@ -3,6 +3,8 @@ set(_service_dir ${CMAKE_CURRENT_LIST_DIR})
 list(APPEND LAUNCHER_SOURCES
   ${_service_dir}/cloud-service.h
   ${_service_dir}/cloud-service.cpp
+  ${_service_dir}/sha256-file.h
+  ${_service_dir}/sha256-file.cpp
   ${_service_dir}/mac/mac-service.h
   ${_service_dir}/mac/mac-service.cpp
   ${_service_dir}/platform/app-registry.h

@@ -2,4 +2,6 @@
 # progress relay.
 list(APPEND LAUNCHER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/launcher.h
-  ${CMAKE_CURRENT_LIST_DIR}/launcher.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/launcher.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/notify-adapter.h
+  ${CMAKE_CURRENT_LIST_DIR}/notify-adapter.cpp)

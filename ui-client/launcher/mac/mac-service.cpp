@@ -152,6 +152,8 @@ void MacService::PostUpgrade()
 {
     if (LaunchPerUserBin() < 0)
         LOG_ERROR(kComponent, "Failed to launch Tidewell UI\n");
+    // Old copies go once the client runs: the user never waits for them.
+    RemoveLeftoverBackups();
 }
 
 void MacService::StopService()

@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <sys/sysmacros.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
@@ -41,6 +42,19 @@ bool WriteFile(const QString& path, const QByteArray& data)
 bool CopyTree(const QString& from, const QString& to)
 {
     return QDir().mkpath(QFileInfo(to).path()) && QProcess::execute("cp", {"-a", from, to}) == 0;
+}
+
+bool RecordPackageDigest(const QString& bundle)
+{
+    const QString info = bundle + "/Contents/Resources/INFO";
+    const QByteArray package = ReadFile(bundle + "/Contents/Resources/package/tidewell.vxa");
+    QByteArray text = ReadFile(info);
+    const int at = text.indexOf("package_sha256=");
+    if (package.isEmpty() || at < 0)
+        return false;
+    text = text.left(at) + "package_sha256=" +
+           QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex() + "\n";
+    return WriteFile(info, text);
 }
 
 bool Gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }

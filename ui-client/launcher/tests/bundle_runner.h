@@ -26,6 +26,9 @@ struct Entry {
 };
 enum Format { Zip, Tar, TarGz };
 bool WriteArchive(const std::string& path, Format format, const std::vector<Entry>& entries);
+// Records the digest of the bundle's current package in its INFO, as the
+// build does, so that a test's own package is accepted.
+bool RecordPackageDigest(const QString& bundle);
 
 struct Result {
     int exitCode = -1;  // also when the launcher crashed or missed the deadline

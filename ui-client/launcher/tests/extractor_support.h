@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "bundle_runner.h"
-#include "launcher.h"
+#include "notify-adapter.h"
 
 namespace extractor_test {
 
@@ -64,7 +64,11 @@ inline std::string Snapshot(const std::string& root)
 inline std::vector<Entry> SamplePackage(const std::string& build)
 {
     const std::string core = "Contents/Frameworks/Core.framework/";
-    return {{'d', "Contents"}, {'d', "Contents/MacOS"}, {'f', "Contents/MacOS/lumora-ui", "#!/bin/sh\nexit 0\n", 0755},
+    const std::string plist =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleExecutable</key><string>lumora-ui</string></dict></plist>\n";
+    return {{'d', "Contents"}, {'f', "Contents/Info.plist", plist}, {'d', "Contents/MacOS"},
+            {'f', "Contents/MacOS/lumora-ui", "#!/bin/sh\nexit 0\n", 0755},
             {'d', "Contents/Resources"}, {'f', "Contents/Resources/INFO", "[Version]\nbuild_version=" + build + "\n"},
             {'d', core + "Versions/A"}, {'f', core + "Versions/A/Core", std::string(70000, 'c')},
             {'l', core + "Versions/Current", "A"}, {'l', core + "Core", "Versions/Current/Core"}};
