@@ -1,7 +1,11 @@
 // The package extractor on archives written by the tests.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <climits>
+#include <random>
 
 #include "extractor.h"
 #include "extractor_support.h"
@@ -199,6 +203,85 @@ TEST(Extractor, ManyEntries)
     EXPECT_EQ(progress.calls.size(), 101u);
     EXPECT_EQ(progress.calls.back(), std::make_pair(kEntries, kEntries));
     EXPECT_TRUE(Exists(dir + "/app/Contents/d69/69999"));
+}
+
+// An entry whose path fits now but not under the backup's longer name
+// ("_tmp9") is refused: such a backup could never be removed.
+TEST(Extractor, NamesLeaveRoomForTheBackupSuffix)
+{
+    const std::string dir = TempDir();
+    const std::string root = dir + "/app/";
+    std::string name = "Contents";
+    while (root.size() + name.size() + 201 <= PATH_MAX - 4)
+        name += "/" + std::string(200, 'n');
+    name += "/" + std::string(PATH_MAX - 3 - root.size() - name.size() - 1, 'x');  // path of PATH_MAX - 3 bytes
+    ASSERT_EQ(root.size() + name.size(), static_cast<size_t>(PATH_MAX - 3));
+    ASSERT_TRUE(WriteArchive(dir + "/p.tar", Tar, {{'f', name, "x"}}));
+    const size_t mark = LogMark();
+    EXPECT_EQ(MakeExtractor(dir + "/p.tar", dir + "/app").Extract(), -1);
+    EXPECT_EQ(LogCount(mark, "path longer than"), 1) << LogSince(mark);
+}
+
+// A name carrying a line end cannot forge a log line of its own.
+TEST(Extractor, RefusedNamesCannotForgeLogLines)
+{
+    const std::string forged = "2026-01-01T00:00:00 (    1:    1) [ERROR] forged(1): all is well";
+    std::string dir;
+    const size_t mark = LogMark();
+    EXPECT_EQ(ExtractTar({{'p', "Contents/x\n" + forged + "\n\x1b[2J"}}, &dir), -1);
+    const std::string log = LogSince(mark);
+    EXPECT_EQ(log.find("\n" + forged), std::string::npos) << log;
+    EXPECT_NE(log.find("Contents/x\\n2026-01-01"), std::string::npos) << log;
+    EXPECT_NE(log.find("\\x1b[2J"), std::string::npos) << log;
+}
+
+std::string RandomBytes(size_t size)  // incompressible
+{
+    std::mt19937 generator(42);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(generator());
+    return bytes;
+}
+
+// Data damaged inside an entry: the reader's reason reaches the log.
+TEST(Extractor, DamagedEntryDataNamesTheCause)
+{
+    const std::string dir = TempDir(), path = dir + "/p.vxa";
+    const std::string random = RandomBytes(100000);
+    ASSERT_TRUE(WriteArchive(path, Zip, {{'d', "Contents"}, {'f', "Contents/data", random}}));
+    std::string bytes = ReadText(path);
+    // The entry's local header, then its name and extra field, then its data.
+    size_t at = bytes.find("PK\3\4");
+    while (at != std::string::npos && bytes.compare(at + 30, 13, "Contents/data") != 0)
+        at = bytes.find("PK\3\4", at + 1);
+    ASSERT_NE(at, std::string::npos);
+    const auto u16 = [&](size_t i) { return size_t(uint8_t(bytes[i])) | size_t(uint8_t(bytes[i + 1])) << 8; };
+    const size_t data = at + 30 + u16(at + 26) + u16(at + 28);
+    bytes[data + 50000] ^= 0x55;
+    ASSERT_TRUE(WriteText(path, bytes));
+    const size_t mark = LogMark();
+    EXPECT_EQ(MakeExtractor(path, dir + "/app").Extract(), -1);
+    const std::string log = LogSince(mark);
+    EXPECT_EQ(log.find("(null)"), std::string::npos) << log;
+    EXPECT_TRUE(log.find("CRC") != std::string::npos || log.find("ecompression") != std::string::npos) << log;
+}
+
+// A full disk: a small tmpfs (root only; skipped elsewhere).
+TEST(Extractor, FullDiskNamesTheCause)
+{
+    const std::string dir = TempDir(), disk = dir + "/disk";
+    fs::create_directories(disk);
+    if (geteuid() != 0 || mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    const std::string random = RandomBytes(600000);
+    ASSERT_TRUE(WriteArchive(dir + "/p.vxa", Zip, {{'d', "Contents"}, {'f', "Contents/big", random}}));
+    const size_t mark = LogMark();
+    EXPECT_EQ(MakeExtractor(dir + "/p.vxa", disk + "/app").Extract(), -1);
+    umount2(disk.c_str(), MNT_DETACH);
+    const std::string log = LogSince(mark);
+    EXPECT_NE(log.find("No space left on device"), std::string::npos) << log;
+    EXPECT_EQ(log.find("(null)"), std::string::npos) << log;
 }
 
 }  // namespace

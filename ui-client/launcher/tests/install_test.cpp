@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cloud-service.h"
+#include "sha256-file.h"
 #include "extractor_support.h"
 #include "uipathmanager.h"
 
@@ -49,6 +50,16 @@ struct Installation {
                                                 {'f', "Contents/new2", std::string(2000, 'b')},
                                                 {'f', "Contents/new3", std::string(2000, 'c')}}));
         ASSERT_TRUE(CutTarAfter(package, 3));
+    }
+    // A zip of the sample bundle whose digest the service expects, shortened
+    // by `cut` bytes afterwards.
+    void RecordedPackage(size_t cut)
+    {
+        GoodPackage();
+        std::string digest, error;
+        ASSERT_TRUE(Sha256File(package.c_str(), &digest, &error)) << error;
+        service.package_sha256 = digest.c_str();
+        fs::resize_file(package, fs::file_size(package) - cut);
     }
     std::string Backup(int i) const { return app + "_tmp" + (i == 0 ? std::string() : std::to_string(i)); }
     bool NewBundleInPlace() const
@@ -166,6 +177,125 @@ TEST(Install, FSCopyPathCopiesFilesAndTrees)
     EXPECT_EQ(in.service.FSCopyPath(ustring((in.root + "/none").c_str()), ustring((in.root + "/n").c_str())), -1);
     EXPECT_EQ(LogCount(mark, "does not exist"), 1);
     EXPECT_FALSE(Exists(in.root + "/n"));
+}
+
+// A damaged package never reaches the disk: with a recorded digest it is
+// refused before anything moves; without one, a zip cut short has no central
+// directory and is not read from its local headers either.
+TEST(Install, DamagedPackagesNeverReplaceAWorkingClient)
+{
+    for (size_t cut : {1, 100}) {
+        Installation in(true);
+        in.RecordedPackage(cut);
+        const std::string before = Snapshot(in.root + "/home");
+        const size_t mark = LogMark();
+        EXPECT_EQ(in.service.PrepareUserEnv(), -1) << cut;
+        EXPECT_EQ(LogCount(mark, "is damaged: sha256 "), 1) << LogSince(mark);
+        EXPECT_EQ(LogCount(mark, std::string("expected ") + in.service.package_sha256.c_str()), 1);
+        EXPECT_EQ(Snapshot(in.root + "/home"), before) << "nothing touched";
+
+        Installation unrecorded(true);
+        unrecorded.GoodPackage();
+        fs::resize_file(unrecorded.package, fs::file_size(unrecorded.package) - cut);
+        const std::string old = Snapshot(unrecorded.app);
+        const size_t mark2 = LogMark();
+        EXPECT_EQ(unrecorded.service.PrepareUserEnv(), -1) << cut;
+        EXPECT_EQ(LogCount(mark2, "no package digest recorded"), 1);
+        EXPECT_EQ(LogCount(mark2, "rollback to old installation"), 1) << LogSince(mark2);
+        EXPECT_EQ(Snapshot(unrecorded.app), old);
+        EXPECT_FALSE(Exists(unrecorded.mark));
+    }
+}
+
+// A readable package of the wrong shape is extracted, found unfit to start,
+// and rolled back like a damaged one.
+TEST(Install, PackagesOfTheWrongShapeAreRolledBack)
+{
+    const auto without = [](const std::string& name) {
+        std::vector<Entry> entries;
+        for (const Entry& e : SamplePackage("130"))
+            if (e.name != name)
+                entries.push_back(e);
+        return entries;
+    };
+    std::vector<Entry> not_executable = SamplePackage("130");
+    for (Entry& e : not_executable)
+        if (e.name == "Contents/MacOS/lumora-ui")
+            e.perm = 0644;
+    const std::vector<std::pair<std::string, std::vector<Entry>>> cases = {
+        {"no executable", without("Contents/MacOS/lumora-ui")},
+        {"not executable", not_executable},
+        {"no INFO", without("Contents/Resources/INFO")},
+        {"no Info.plist", without("Contents/Info.plist")},
+        {"other build", SamplePackage("129")},
+    };
+    for (const auto& c : cases) {
+        Installation in(true);
+        ASSERT_TRUE(WriteArchive(in.package, Zip, c.second));
+        const std::string old = Snapshot(in.app);
+        const size_t mark = LogMark();
+        EXPECT_EQ(in.service.PrepareUserEnv(), -1) << c.first;
+        EXPECT_EQ(LogCount(mark, "installation '"), 1) << c.first << LogSince(mark);
+        EXPECT_EQ(Snapshot(in.app), old) << c.first;
+        EXPECT_FALSE(Exists(in.mark) || Exists(in.Backup(0))) << c.first;
+    }
+}
+
+// A run killed during a failing upgrade leaves the old bundle in a backup,
+// a partial bundle in place and the mark. The next run, failing again, puts
+// the complete backup back, whatever mark an earlier launcher wrote.
+TEST(Install, AnInterruptedFailureRestoresTheCompleteBackup)
+{
+    const std::vector<std::pair<std::string, std::string>> marks = {
+        {"names backup 0", "backup=0\n"}, {"older launcher's empty mark", ""}};
+    for (const auto& m : marks) {
+        for (bool refused_by_digest : {false, true}) {
+            Installation in(true);
+            const std::string old = Snapshot(in.app);
+            fs::rename(in.app, in.Backup(0));
+            ASSERT_TRUE(WriteText(in.app + "/Contents/half", "partial") && WriteText(in.mark, m.second));
+            if (refused_by_digest)
+                in.RecordedPackage(1);
+            else
+                in.DamagedPackage();
+            const size_t mark = LogMark();
+            EXPECT_EQ(in.service.PrepareUserEnv(), -1) << m.first;
+            EXPECT_EQ(Snapshot(in.app), old) << m.first << refused_by_digest << LogSince(mark);
+            EXPECT_FALSE(Exists(in.mark)) << m.first << refused_by_digest;
+            in.service.RemoveLeftoverBackups();
+            for (int i : {0, 1})
+                EXPECT_FALSE(Exists(in.Backup(i))) << m.first << refused_by_digest << i;
+        }
+    }
+
+    // Killed again after its own backup: the mark still names the complete one.
+    Installation in(true);
+    const std::string old = Snapshot(in.app);
+    fs::rename(in.app, in.Backup(0));
+    ASSERT_TRUE(WriteText(in.Backup(1) + "/Contents/half", "partial") && WriteText(in.mark, "backup=0\n"));
+    in.DamagedPackage();
+    EXPECT_EQ(in.service.PrepareUserEnv(), -1);
+    EXPECT_EQ(Snapshot(in.app), old);
+}
+
+// The per-user folder may be a link to a folder elsewhere: the mark is
+// written there all the same, and the installation completes.
+TEST(Install, TheMarkIsWrittenThroughALinkedFolder)
+{
+    Installation in(true);
+    const std::string lumora = fs::path(in.app).parent_path();
+    const std::string real = in.root + "/elsewhere";
+    fs::rename(lumora, real);
+    fs::create_directory_symlink(real, lumora);
+    in.GoodPackage();
+    bool marked = false;
+    ProgressRecorder progress;
+    progress.onCall = [&](int) { marked = marked || Exists(real + "/Lumora.app.upgrading"); };
+    const size_t mark = LogMark();
+    ASSERT_EQ(in.service.PrepareUserEnv(), 0) << LogSince(mark);
+    EXPECT_TRUE(marked);
+    EXPECT_EQ(LogCount(mark, "[ERROR]"), 0) << LogSince(mark);
+    EXPECT_TRUE(fs::is_symlink(lumora) && in.NewBundleInPlace());
 }
 
 }  // namespace
