@@ -13,9 +13,12 @@
 
 #include <exception>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "log.h"
 #include "platform/canonical-path.h"
+#include "platform/copy-range.h"
 #include "platform/fs-type.h"
 #include "platform/writeback.h"
 #include "tmp_name_gen.h"
@@ -25,6 +28,8 @@
 namespace {
 
 constexpr size_t kCopyBufferSize = 8192;
+// Bytes one kernel copy call is asked for.
+constexpr size_t kCopyRangeStep = 8 * 1024 * 1024;
 // Written bytes after which the copy asks for their writeback to start.
 constexpr off_t kWritebackStep = 8 * 1024 * 1024;
 constexpr size_t kTempPathBufferSize = 4096;
@@ -186,50 +191,6 @@ bool IsLinkBehindSeparator(const ustring& path)
     return lstat(bare.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-int RemoveFolder(const ustring& path)
-{
-    if (IsLinkBehindSeparator(path))
-        return -3;
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return -3;
-    DIR* listing = fdopendir(fd);
-    if (listing == nullptr) {
-        close(fd);
-        return -3;
-    }
-    while (struct dirent* entry = readdir(listing)) {
-        if (IsDotEntry(entry->d_name))
-            continue;
-        if (FSRemove(Joined(path, entry->d_name), false) != 0) {
-            closedir(listing);
-            return -3;
-        }
-    }
-    closedir(listing);
-    return remove(path.c_str()) == 0 ? 0 : -3;
-}
-
-// Moves a folder to another file system entry by entry, then removes it.
-int MoveFolderAcross(const ustring& src, const ustring& dst, bool case_sensitive)
-{
-    if (FSMKDir(dst, true) != 0)
-        return -3;
-    DIR* listing = opendir(src.c_str());
-    if (listing == nullptr)
-        return -3;
-    while (struct dirent* entry = readdir(listing)) {
-        if (IsDotEntry(entry->d_name))
-            continue;
-        if (FSRename(Joined(src, entry->d_name), Joined(dst, entry->d_name), case_sensitive) != 0) {
-            closedir(listing);
-            return -3;
-        }
-    }
-    closedir(listing);
-    return remove(src.c_str()) == 0 ? 0 : -3;
-}
-
 // ---------------------------------------------------------------- copy
 
 bool IsFullError(int err)
@@ -281,12 +242,48 @@ struct Writeback {
         supported = fileplatform::StartWriteback(fd, started, written - started);
         started = written;
     }
+
+    // Starts writing what is left, for a file whose fsync comes later.
+    void Finish()
+    {
+        if (supported && written > started)
+            supported = fileplatform::StartWriteback(fd, started, written - started);
+        started = written;
+    }
 };
 
-int CopyBytes(int in, int out, char* buffer)
+// What one copy, or all the copies of a tree, share: the byte loop's
+// buffer, allocated on first use (a copy the kernel makes needs none), and
+// whether the kernel still takes the files being copied.
+class CopyState {
+public:
+    CopyState() = default;
+    CopyState(const CopyState&) = delete;
+    CopyState& operator=(const CopyState&) = delete;
+    ~CopyState() { free(data_); }
+
+    bool kernel_copy = true;
+
+    char* Buffer()
+    {
+        if (data_ != nullptr)
+            return data_;
+        data_ = static_cast<char*>(malloc(kCopyBufferSize));
+        if (data_ == nullptr) {
+            int err = errno;
+            LOG_ERROR(FILE_OP_LOG, "FSCopy: malloc(%d): %s (%d)\n", static_cast<int>(kCopyBufferSize),
+                      strerror(err), err);
+        }
+        return data_;
+    }
+
+private:
+    char* data_ = nullptr;
+};
+
+int CopyBytes(int in, int out, char* buffer, Writeback& writeback)
 {
     fileplatform::AdviseSequentialRead(in);
-    Writeback writeback{out};
     for (;;) {
         ssize_t length = read(in, buffer, kCopyBufferSize);
         if (length == 0)
@@ -303,6 +300,56 @@ int CopyBytes(int in, int out, char* buffer)
             return result;
         writeback.Advance(length);
     }
+}
+
+// Errors of the kernel copy that only say this pair of files can't be copied
+// that way.
+bool IsCopyRangeRefusal(int err)
+{
+    return err == ENOSYS || err == EXDEV || err == EINVAL || err == EOPNOTSUPP || err == ENOTSUP;
+}
+
+// Refusals that hold for every file between the same two file systems.
+bool IsCopyRangeUnavailable(int err)
+{
+    return err == ENOSYS || err == EXDEV || err == EOPNOTSUPP || err == ENOTSUP;
+}
+
+// Copies `in` to `out` from their current offsets to the end of `in`: in the
+// kernel while it takes the pair, then through the buffer for the rest. The
+// first kernel copy failing for any reason hands the whole copy to the byte
+// loop, whose read and write report a lasting failure in their own words. A
+// kernel copy that copies nothing at all (an empty file, or a file system
+// that reports a size it does not serve this way) is settled by the loop too.
+int CopyContents(int in, int out, CopyState& state, Writeback& writeback)
+{
+    off_t copied = 0;
+    while (state.kernel_copy) {
+        ssize_t length = fileplatform::CopyRange(in, out, kCopyRangeStep);
+        if (length > 0) {
+            copied += length;
+            writeback.Advance(length);
+            continue;
+        }
+        if (length == 0) {
+            if (copied > 0)
+                return 0;
+            break;
+        }
+        int err = errno;
+        if (err == EINTR)
+            continue;
+        if (IsCopyRangeUnavailable(err))
+            state.kernel_copy = false;
+        if (copied == 0 || IsCopyRangeRefusal(err))
+            break;
+        LOG_ERROR(FILE_OP_LOG, "CopyFile: copy_file_range: %s (%d)\n", strerror(err), err);
+        return IsFullError(err) ? -2 : -1;
+    }
+    char* bytes = state.Buffer();
+    if (bytes == nullptr)
+        return -1;
+    return CopyBytes(in, out, bytes, writeback);
 }
 
 // Flushes and closes the destination. A copy counts as done only when both
@@ -322,20 +369,6 @@ int FinishDestination(int out, int result)
     return result;
 }
 
-int CopyThroughBuffer(int in, int out)
-{
-    char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
-    if (buffer == nullptr) {
-        int err = errno;
-        LOG_ERROR(FILE_OP_LOG, "FSCopy: malloc(%d): %s (%d)\n", static_cast<int>(kCopyBufferSize),
-                  strerror(err), err);
-        return -1;
-    }
-    int result = CopyBytes(in, out, buffer);
-    free(buffer);
-    return result;
-}
-
 int OpenForCopy(const ustring& path, int flags)
 {
     int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
@@ -344,6 +377,607 @@ int OpenForCopy(const ustring& path, int flags)
         LOG_ERROR(FILE_OP_LOG, "CopyFile: open(%s): %s (%d)\n", path.c_str(), strerror(err), err);
     }
     return fd;
+}
+
+// ---------------------------------------------------------------- tree walks
+
+// Folder descriptors one walk keeps open at most. Folders further up are
+// closed on the way down and reopened through ".." on the way back, so the
+// depth of a tree never shows in the number of open descriptors, and no call
+// is given a path longer than one name.
+constexpr size_t kOpenFolders = 8;
+// Listings of one folder a removal makes at most when entries keep appearing
+// behind it (or a file system's listing skipped some while they were removed).
+constexpr int kRemovalPasses = 4;
+
+void LogCallFailure(const char* op, const char* call, const std::string& path, int err)
+{
+    LOG_ERROR(FILE_OP_LOG, "%s: %s(%s): %s (%d)\n", op, call, path.c_str(), strerror(err), err);
+}
+
+// One folder on the way from the top of a walk down to the current folder.
+struct WalkFolder {
+    std::string name;        // its name in its parent; the caller's path for the top
+    dev_t dev = 0;
+    ino_t ino = 0;
+    DIR* dir = nullptr;      // null while closed to save descriptors
+    bool listed = false;     // the listing was read to its end
+    std::vector<std::string> subfolders;  // found by the listing, entered one by one
+    size_t next = 0;         // subfolders[next] is the next to enter
+    size_t removed = 0;      // entries a removal took out of it
+    int pass = 1;            // which listing of the folder this is
+    size_t record = 0;       // the move's record of the folder
+};
+
+// The folders of a walk from its top down to the current one. Only the
+// deepest kOpenFolders are open; a closed folder is reopened through ".." of
+// its child and must then be the same folder (device and inode) as before.
+// A failed call leaves its name and errno in `failed_call`/`failed_errno`.
+class FolderStack {
+public:
+    FolderStack() = default;
+    FolderStack(const FolderStack&) = delete;
+    FolderStack& operator=(const FolderStack&) = delete;
+    ~FolderStack() { Clear(); }
+
+    bool OpenTop(const std::string& path)
+    {
+        Clear();
+        return Push(AT_FDCWD, path);
+    }
+    bool Enter(const std::string& name) { return Push(dirfd(frames_.back().dir), name); }
+    // Back to the parent of the current folder, reopening it if needed.
+    bool Leave()
+    {
+        if (frames_.size() > 1) {
+            WalkFolder& parent = frames_[frames_.size() - 2];
+            if (parent.dir == nullptr && !Reopen(parent, dirfd(frames_.back().dir)))
+                return false;
+        }
+        Close(frames_.back());
+        frames_.pop_back();
+        return true;
+    }
+    void Clear()
+    {
+        for (; !frames_.empty(); frames_.pop_back())
+            Close(frames_.back());
+    }
+
+    WalkFolder& Top() { return frames_.back(); }
+    int TopFd() { return dirfd(frames_.back().dir); }
+    size_t Depth() const { return frames_.size(); }
+    // `name` in the current folder as a path from the top, for messages only.
+    std::string PathOf(const std::string& name) const
+    {
+        std::string path;
+        for (const WalkFolder& folder : frames_) {
+            path += folder.name;
+            path += '/';
+        }
+        return path + name;
+    }
+    std::string CurrentPath() const
+    {
+        std::string path = PathOf("");
+        path.pop_back();
+        return path;
+    }
+
+    const char* failed_call = "";
+    int failed_errno = 0;
+
+private:
+    bool Fail(const char* call)
+    {
+        failed_call = call;
+        failed_errno = errno;
+        return false;
+    }
+    // A descriptor of a folder as a listing, with the folder's identity;
+    // with `known`, the identity must be the one recorded before.
+    bool OpenListing(int fd, WalkFolder& folder, bool known)
+    {
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            Fail("fstat");
+            close(fd);
+            return false;
+        }
+        if (known && (st.st_dev != folder.dev || st.st_ino != folder.ino)) {
+            errno = ESTALE;  // the folder was moved away meanwhile
+            Fail("openat");
+            close(fd);
+            return false;
+        }
+        DIR* dir = fdopendir(fd);
+        if (dir == nullptr) {
+            Fail("fdopendir");
+            close(fd);
+            return false;
+        }
+        folder.dev = st.st_dev;
+        folder.ino = st.st_ino;
+        folder.dir = dir;
+        ++open_;
+        return true;
+    }
+    bool Push(int parent, const std::string& name)
+    {
+        int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return Fail("openat");
+        WalkFolder folder;
+        folder.name = name;
+        if (!OpenListing(fd, folder, false))
+            return false;
+        frames_.push_back(std::move(folder));
+        if (open_ > kOpenFolders)
+            Close(frames_[frames_.size() - open_]);  // the highest open folder
+        return true;
+    }
+    bool Reopen(WalkFolder& folder, int child)
+    {
+        int fd = openat(child, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return Fail("openat");
+        return OpenListing(fd, folder, true);
+    }
+    void Close(WalkFolder& folder)
+    {
+        if (folder.dir == nullptr)
+            return;
+        closedir(folder.dir);
+        folder.dir = nullptr;
+        --open_;
+    }
+
+    std::vector<WalkFolder> frames_;
+    size_t open_ = 0;  // the open folders are always the deepest ones
+};
+
+int WalkFailed(const char* op, const FolderStack& stack, const std::string& path)
+{
+    LogCallFailure(op, stack.failed_call, path, stack.failed_errno);
+    return -3;
+}
+
+bool IsNotEmptyError(int err)
+{
+    return err == ENOTEMPTY || err == EEXIST;
+}
+
+// FILE_TYPE_* of a listing entry: from the listing when it tells, else from
+// fstatat (a kind the layer does not know is FILE_TYPE_NONE). False with
+// errno set when the entry can't be examined (ENOENT: it is gone).
+bool EntryType(int dir_fd, const struct dirent* entry, int& type)
+{
+    if (entry->d_type != DT_UNKNOWN) {
+        type = TypeOfDirent(entry->d_type);
+        return true;
+    }
+    struct stat st;
+    if (fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    type = TypeOfMode(st.st_mode);
+    if (type < 0)
+        type = FILE_TYPE_NONE;
+    return true;
+}
+
+// Reads the current folder's listing to its end, removing every entry that
+// is not a folder on the way and keeping the folders for later.
+bool RemoveListedEntries(FolderStack& stack)
+{
+    WalkFolder& top = stack.Top();
+    int fd = dirfd(top.dir);
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(top.dir);
+        if (entry == nullptr)
+            break;
+        const char* name = entry->d_name;
+        if (IsDotEntry(name))
+            continue;
+        int type = FILE_TYPE_NONE;
+        if (!EntryType(fd, entry, type)) {
+            int err = errno;
+            if (err == ENOENT)
+                continue;
+            LogCallFailure("FSRemove", "fstatat", stack.PathOf(name), err);
+            return false;
+        }
+        if (type != FILE_TYPE_DIR) {
+            if (unlinkat(fd, name, 0) == 0) {
+                ++top.removed;
+                continue;
+            }
+            int err = errno;
+            if (err == ENOENT)
+                continue;
+            if (err != EISDIR) {  // EISDIR: it became a folder since it was listed
+                LogCallFailure("FSRemove", "unlinkat", stack.PathOf(name), err);
+                return false;
+            }
+        }
+        top.subfolders.emplace_back(name);
+    }
+    if (errno != 0) {
+        int err = errno;
+        LogCallFailure("FSRemove", "readdir", stack.CurrentPath(), err);
+        return false;
+    }
+    top.listed = true;
+    return true;
+}
+
+// Removes the folder `path` and everything in it, never following a link.
+// Each folder is listed to its end first, everything but its subfolders
+// going at once; the subfolders are then entered one after the other, and a
+// folder is removed from its parent once it has been left empty. The first
+// failure stops the walk, leaving that entry and those not yet reached.
+int RemoveTree(const ustring& path)
+{
+    FolderStack stack;
+    if (!stack.OpenTop(path.c_str()))
+        return WalkFailed("FSRemove", stack, path.c_str());
+    for (;;) {
+        WalkFolder& top = stack.Top();
+        if (!top.listed) {
+            if (!RemoveListedEntries(stack))
+                return -3;
+            continue;
+        }
+        if (top.next < top.subfolders.size()) {
+            std::string name = std::move(top.subfolders[top.next++]);
+            if (!stack.Enter(name) && stack.failed_errno != ENOENT)
+                return WalkFailed("FSRemove", stack, stack.PathOf(name));
+            continue;
+        }
+        // The folder is empty unless entries appeared meanwhile: then it is
+        // listed again as long as its listings keep removing something.
+        std::string name = top.name;
+        bool again = top.removed > 0 && top.pass < kRemovalPasses;
+        int pass = top.pass;
+        int err = 0;
+        if (stack.Depth() == 1) {
+            stack.Clear();
+            if (rmdir(path.c_str()) == 0)
+                return 0;
+            err = errno;
+            if (IsNotEmptyError(err) && again && stack.OpenTop(path.c_str())) {
+                stack.Top().pass = pass + 1;
+                continue;
+            }
+            LogCallFailure("FSRemove", "rmdir", path.c_str(), err);
+            return -3;
+        }
+        if (!stack.Leave())
+            return WalkFailed("FSRemove", stack, stack.PathOf(".."));
+        if (unlinkat(stack.TopFd(), name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
+            ++stack.Top().removed;
+            continue;
+        }
+        err = errno;
+        if (IsNotEmptyError(err) && again && stack.Enter(name)) {
+            stack.Top().pass = pass + 1;
+            continue;
+        }
+        LogCallFailure("FSRemove", "unlinkat", stack.PathOf(name), err);
+        return -3;
+    }
+}
+
+// ---------------------------------------------------------------- moves across file systems
+
+// What a move across file systems copied: every folder entered, in the order
+// entered (a folder before its subfolders), and the files copied into each.
+struct MovedFolder {
+    std::string name;        // its name in its parent; unused for the top
+    size_t depth;            // 1 for the top
+    size_t first_file;       // its files are files[first_file, first_file + file_count)
+    size_t file_count;
+    bool complete;           // every entry of the source folder was copied
+};
+
+struct MoveRecord {
+    std::vector<MovedFolder> folders;
+    std::vector<std::string> files;
+};
+
+// Copies one regular file of the current source folder into the current
+// destination folder, emptying a file already there. Its writeback starts
+// at once; the fsync comes with all the others.
+int CopyEntry(FolderStack& from, FolderStack& to, const std::string& name, CopyState& state)
+{
+    // Non-blocking: an entry that became a pipe since the listing must not
+    // wait for a writer.
+    int in = openat(from.TopFd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) {
+        int err = errno;
+        LogCallFailure("CopyFile", "open", from.PathOf(name), err);
+        return -1;
+    }
+    int out = openat(to.TopFd(), name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (out < 0) {
+        int err = errno;
+        LogCallFailure("CopyFile", "open", to.PathOf(name), err);
+        close(in);
+        return -1;
+    }
+    Writeback writeback{out};
+    int result = CopyContents(in, out, state, writeback);
+    if (result == 0)
+        writeback.Finish();
+    close(in);
+    if (close(out) != 0 && result == 0) {
+        int err = errno;
+        LOG_ERROR(FILE_OP_LOG, "CopyFile: close: %s (%d)\n", strerror(err), err);
+        result = -1;
+    }
+    return result;
+}
+
+// Reads the current source folder's listing to its end, copying its files
+// and keeping its subfolders for later.
+bool CopyListedEntries(FolderStack& from, FolderStack& to, MoveRecord& record, CopyState& state)
+{
+    WalkFolder& top = from.Top();
+    MovedFolder& folder = record.folders[top.record];
+    int fd = dirfd(top.dir);
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(top.dir);
+        if (entry == nullptr)
+            break;
+        std::string name = entry->d_name;
+        if (IsDotEntry(name.c_str()))
+            continue;
+        int type = FILE_TYPE_NONE;
+        if (!EntryType(fd, entry, type)) {
+            int err = errno;
+            if (err == ENOENT)
+                continue;
+            LogCallFailure("FSRename", "fstatat", from.PathOf(name), err);
+            return false;
+        }
+        if (type == FILE_TYPE_DIR) {
+            top.subfolders.push_back(name);
+            continue;
+        }
+        if (type != FILE_TYPE_REGULAR) {
+            LOG_ERROR(FILE_OP_LOG, "FSRename: '%s' is neither a file nor a folder: not moved to another file system\n",
+                      from.PathOf(name).c_str());
+            return false;
+        }
+        if (CopyEntry(from, to, name, state) != 0)
+            return false;
+        record.files.push_back(std::move(name));
+        ++folder.file_count;
+    }
+    if (errno != 0) {
+        int err = errno;
+        LogCallFailure("FSRename", "readdir", from.CurrentPath(), err);
+        return false;
+    }
+    top.listed = true;
+    return true;
+}
+
+// The destination folder `name` in the current destination folder, made
+// unless it is there; whatever else is in the way (a file, a link) fails.
+bool EnterCopy(FolderStack& to, const std::string& name)
+{
+    if (mkdirat(to.TopFd(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+        int err = errno;
+        LogCallFailure("FSRename", "mkdirat", to.PathOf(name), err);
+        return false;
+    }
+    if (!to.Enter(name)) {
+        WalkFailed("FSRename", to, to.PathOf(name));
+        return false;
+    }
+    return true;
+}
+
+// Copies the tree `src` into the folder `dst`, folder by folder, recording
+// what was copied. The first failure stops the copy: 0 or -3.
+int CopyTree(const ustring& src, const ustring& dst, MoveRecord& record)
+{
+    FolderStack from;
+    FolderStack to;
+    if (!from.OpenTop(src.c_str()))
+        return WalkFailed("FSRename", from, src.c_str());
+    if (!to.OpenTop(dst.c_str()))
+        return WalkFailed("FSRename", to, dst.c_str());
+    const dev_t to_dev = to.Top().dev;
+    const ino_t to_ino = to.Top().ino;
+    record.folders.push_back({std::string(), 1, 0, 0, false});
+    CopyState state;
+    for (;;) {
+        WalkFolder& top = from.Top();
+        if (!top.listed) {
+            if (!CopyListedEntries(from, to, record, state))
+                return -3;
+            continue;
+        }
+        if (top.next < top.subfolders.size()) {
+            std::string name = std::move(top.subfolders[top.next++]);
+            if (!from.Enter(name)) {
+                if (from.failed_errno == ENOENT)
+                    continue;  // gone since it was listed
+                return WalkFailed("FSRename", from, from.PathOf(name));
+            }
+            if (from.Top().dev == to_dev && from.Top().ino == to_ino) {
+                LOG_ERROR(FILE_OP_LOG, "FSRename: '%s' holds the destination '%s'\n", from.CurrentPath().c_str(),
+                          dst.c_str());
+                return -3;
+            }
+            if (!EnterCopy(to, name))
+                return -3;
+            from.Top().record = record.folders.size();
+            record.folders.push_back({name, from.Depth(), record.files.size(), 0, false});
+            continue;
+        }
+        record.folders[top.record].complete = true;
+        if (from.Depth() == 1)
+            return 0;
+        if (!from.Leave())
+            return WalkFailed("FSRename", from, from.PathOf(".."));
+        if (!to.Leave())
+            return WalkFailed("FSRename", to, to.PathOf(".."));
+    }
+}
+
+// Walks again the folders a move recorded below `top`, in their order:
+// `visit(stack, folder)` runs in each, `leave(parent_fd, name, path, folder)`
+// once back in its parent (AT_FDCWD and `top` for the top itself; `path` is
+// for messages). Stops at the first false; a recorded folder that can't be
+// entered again is a failure.
+template <typename Visit, typename Leave>
+bool ReplayFolders(const char* op, const ustring& top, const MoveRecord& record, Visit visit, Leave leave)
+{
+    FolderStack stack;
+    auto leave_current = [&]() {
+        const MovedFolder& folder = record.folders[stack.Top().record];
+        if (stack.Depth() == 1) {
+            stack.Clear();
+            return leave(AT_FDCWD, std::string(top.c_str()), std::string(top.c_str()), folder);
+        }
+        if (!stack.Leave()) {
+            WalkFailed(op, stack, stack.PathOf(".."));
+            return false;
+        }
+        return leave(stack.TopFd(), folder.name, stack.PathOf(folder.name), folder);
+    };
+    for (size_t i = 0; i < record.folders.size(); ++i) {
+        const MovedFolder& folder = record.folders[i];
+        while (stack.Depth() >= folder.depth) {
+            if (!leave_current())
+                return false;
+        }
+        bool entered = folder.depth == 1 ? stack.OpenTop(top.c_str()) : stack.Enter(folder.name);
+        if (!entered) {
+            WalkFailed(op, stack, folder.depth == 1 ? std::string(top.c_str()) : stack.PathOf(folder.name));
+            return false;
+        }
+        stack.Top().record = i;
+        if (!visit(stack, folder))
+            return false;
+    }
+    while (stack.Depth() > 0) {
+        if (!leave_current())
+            return false;
+    }
+    return true;
+}
+
+// The folder holding `path`, for making the entry of `path` durable.
+std::string ParentOf(const std::string& path)
+{
+    size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos)
+        return "/";
+    size_t slash = path.rfind('/', end);
+    if (slash == std::string::npos)
+        return ".";
+    size_t last = path.find_last_not_of('/', slash);
+    return last == std::string::npos ? "/" : path.substr(0, last + 1);
+}
+
+bool SyncFolder(int fd, const std::string& path)
+{
+    if (fsync(fd) == 0)
+        return true;
+    int err = errno;
+    LogCallFailure("FSRename", "fsync", path, err);
+    return false;
+}
+
+// Makes every copy the move made durable: each copied file, each folder it
+// copied into, and the folder holding `dst`. Every failure is reported, with
+// the file it concerns; true when there was none.
+bool SyncCopies(const ustring& dst, const MoveRecord& record)
+{
+    bool synced = true;
+    auto visit = [&](FolderStack& stack, const MovedFolder& folder) {
+        for (size_t i = folder.first_file; i < folder.first_file + folder.file_count; ++i) {
+            const std::string& name = record.files[i];
+            int fd = openat(stack.TopFd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                int err = errno;
+                LogCallFailure("FSRename", "open", stack.PathOf(name), err);
+                synced = false;
+                continue;
+            }
+            if (fsync(fd) != 0) {
+                int err = errno;
+                LogCallFailure("FSRename", "fsync", stack.PathOf(name), err);
+                synced = false;
+            }
+            close(fd);
+        }
+        synced = SyncFolder(stack.TopFd(), stack.CurrentPath()) && synced;
+        return true;
+    };
+    auto leave = [](int, const std::string&, const std::string&, const MovedFolder&) { return true; };
+    if (!ReplayFolders("FSRename", dst, record, visit, leave))
+        return false;
+    std::string parent = ParentOf(dst.c_str());
+    int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        LogCallFailure("FSRename", "open", parent, err);
+        return false;
+    }
+    synced = SyncFolder(fd, parent) && synced;
+    close(fd);
+    return synced;
+}
+
+// Removes the sources of the recorded copies: the files copied, and each
+// folder all of whose entries were copied. 0, or -3 at the first failure.
+int RemoveSources(const ustring& src, const MoveRecord& record)
+{
+    auto visit = [&](FolderStack& stack, const MovedFolder& folder) {
+        for (size_t i = folder.first_file; i < folder.first_file + folder.file_count; ++i) {
+            const std::string& name = record.files[i];
+            if (unlinkat(stack.TopFd(), name.c_str(), 0) != 0 && errno != ENOENT) {
+                int err = errno;
+                LogCallFailure("FSRename", "unlinkat", stack.PathOf(name), err);
+                return false;
+            }
+        }
+        return true;
+    };
+    auto leave = [](int parent, const std::string& name, const std::string& path, const MovedFolder& folder) {
+        if (!folder.complete || unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0)
+            return true;
+        int err = errno;
+        LogCallFailure("FSRename", "rmdir", path, err);
+        return false;
+    };
+    return ReplayFolders("FSRename", src, record, visit, leave) ? 0 : -3;
+}
+
+// Moves the folder `src` to `dst` on another file system. The whole tree is
+// copied first, then every copy is made durable, and only then are the
+// sources removed, so no source goes before its copy is on disk. A folder
+// already at `dst` is merged into and a file already there is emptied and
+// rewritten; a move that was cut short is thus finished by running it again.
+// After a failed copy, the entries copied before it are moved all the same
+// and the rest stays at `src`; when a copy can't be made durable nothing is
+// removed.
+int MoveFolderAcross(const ustring& src, const ustring& dst)
+{
+    if (FSMKDir(dst, true) != 0)
+        return -3;
+    MoveRecord record;
+    int copied = CopyTree(src, dst, record);
+    if (!SyncCopies(dst, record))
+        return -3;
+    int removed = RemoveSources(src, record);
+    return copied == 0 && removed == 0 ? 0 : -3;
 }
 
 // ---------------------------------------------------------------- types
@@ -479,9 +1113,16 @@ int FSRemove(const ustring& path, bool)
         return -1;
     if (!info.exists)
         return 0;
-    if (info.type != FILE_TYPE_DIR)
-        return remove(path.c_str()) == 0 ? 0 : -3;
-    return RemoveFolder(path);
+    if (info.type != FILE_TYPE_DIR) {
+        if (remove(path.c_str()) == 0)
+            return 0;
+        int err = errno;
+        LogCallFailure("FSRemove", "remove", path.c_str(), err);
+        return -3;
+    }
+    if (IsLinkBehindSeparator(path))
+        return -3;
+    return RemoveTree(path);
 }
 
 int FSRename(const ustring& src, const ustring& dst, bool case_sensitive)
@@ -499,7 +1140,7 @@ int FSRename(const ustring& src, const ustring& dst, bool case_sensitive)
         return -3;
     switch (info.type) {
     case FILE_TYPE_DIR:
-        return MoveFolderAcross(src, dst, case_sensitive);
+        return MoveFolderAcross(src, dst);
     case FILE_TYPE_REGULAR:
         return FSCopy(src, dst, true) < 0 ? -3 : 0;
     default:
@@ -524,7 +1165,9 @@ int FSCopy(const ustring& src, const ustring& dst, bool remove_src)
         close(in);
         return -1;
     }
-    int result = CopyThroughBuffer(in, out);
+    CopyState state;
+    Writeback writeback{out};
+    int result = CopyContents(in, out, state, writeback);
     // The destination is on disk before the source may go.
     result = FinishDestination(out, result);
     close(in);
