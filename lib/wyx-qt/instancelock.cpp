@@ -1,37 +1,68 @@
 #include "instancelock.h"
 
-#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString SystemError(const char* call, const QString& path)
+{
+    return QStringLiteral("%1(%2): %3").arg(QLatin1String(call), path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+}  // namespace
 
 QString InstanceLock::lockFilePathFor(const QString& homePath)
 {
-    const QByteArray home = QDir::cleanPath(homePath).toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(home, QCryptographicHash::Sha1).toHex().left(16);
-    return QDir::tempPath() + QStringLiteral("/lumora-launcher-%1-%2.lock")
-                                  .arg(static_cast<qulonglong>(getuid()))
-                                  .arg(QString::fromLatin1(hash));
+    QString home = QFileInfo(homePath).canonicalFilePath();
+    if (home.isEmpty())
+        home = QDir::cleanPath(homePath);
+    return home + QStringLiteral("/.Lumora/launcher.lock");
 }
 
-InstanceLock::InstanceLock(const QString& homePath)
-    : m_path(lockFilePathFor(homePath)), m_lock(new QLockFile(m_path))
+InstanceLock::InstanceLock(const QString& homePath) : m_path(lockFilePathFor(homePath)) {}
+
+InstanceLock::~InstanceLock()
 {
-    // Only a dead holder makes the lock stale; its age never does, since one
-    // run may last long while it installs the client.
-    m_lock->setStaleLockTime(0);
+    if (m_fd >= 0)
+        close(m_fd);  // releases the lock
 }
-
-InstanceLock::~InstanceLock() = default;
 
 bool InstanceLock::tryAcquire()
 {
-    if (m_lock->isLocked())
+    if (m_held)
         return true;
-    if (m_lock->tryLock(0)) {
-        m_heldElsewhere = false;
+    m_heldElsewhere = false;
+    m_error.clear();
+    if (m_fd < 0) {
+        QDir().mkpath(QFileInfo(m_path).path());
+        const QByteArray path = QFile::encodeName(m_path);
+        m_fd = open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (m_fd < 0 && (errno == EROFS || errno == EACCES))
+            m_fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // a lock needs no write access
+        if (m_fd < 0) {
+            m_error = SystemError("open", m_path);
+            return true;
+        }
+    }
+    if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+        m_held = true;
         return true;
     }
-    m_heldElsewhere = (m_lock->error() == QLockFile::LockFailedError);
-    return !m_heldElsewhere;
+    if (errno == EWOULDBLOCK) {
+        m_heldElsewhere = true;
+        return false;
+    }
+    m_error = SystemError("flock", m_path);
+    close(m_fd);
+    m_fd = -1;
+    return true;
 }

@@ -18,3 +18,13 @@ bool QtSingleApplication::isRunning() const
 {
     return m_running;
 }
+
+QString QtSingleApplication::lockError() const
+{
+    return m_lock->error();
+}
+
+QString QtSingleApplication::lockFilePath() const
+{
+    return m_lock->lockFilePath();
+}

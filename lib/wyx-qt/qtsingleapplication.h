@@ -7,8 +7,8 @@
 
 class InstanceLock;
 
-// A QApplication that, when it is built, takes the per-user, per-home
-// instance lock (see InstanceLock). isRunning() then tells whether another
+// A QApplication that, when it is built, takes the instance lock of the
+// home folder (see InstanceLock). isRunning() then tells whether another
 // launcher of the same user and home folder was already running.
 class QtSingleApplication : public QApplication {
     Q_OBJECT
@@ -18,8 +18,13 @@ public:
     QtSingleApplication(int& argc, char** argv, bool GUIenabled = true);
     ~QtSingleApplication() override;
 
-    // True exactly when another instance holds the lock.
+    // True exactly when another live instance holds the lock of the same
+    // home folder.
     bool isRunning() const;
+    // Why no lock could be taken (the application then runs unguarded);
+    // empty when the lock is held by this or another instance.
+    QString lockError() const;
+    QString lockFilePath() const;
 
 private:
     std::unique_ptr<InstanceLock> m_lock;

@@ -42,6 +42,36 @@ QString PluginFolder(const QString& executablePath)
     return QDir::cleanPath(exe + QStringLiteral("/../../Frameworks/plugins"));
 }
 
+QByteArray ResolveHome(const char* env, const QByteArray& account, const QByteArray& cwd, QString* error)
+{
+    QByteArray home = env != nullptr ? QByteArray(env) : QByteArray();
+    if (home.isEmpty())
+        home = account;
+    if (home.isEmpty()) {
+        *error = QStringLiteral("no home folder: HOME is not set and the account has none");
+        return QByteArray();
+    }
+    if (!home.startsWith('/'))
+        home = cwd + '/' + home;
+    if (QString::fromUtf8(home).toUtf8() != home) {
+        *error = QStringLiteral("the home folder's name is not valid UTF-8: %1").arg(QString::fromLocal8Bit(home));
+        return QByteArray();
+    }
+    return QDir::cleanPath(QString::fromUtf8(home)).toUtf8();
+}
+
+const char* PlatformFor(const char* platform, const char* x11, const char* wayland, bool* usable)
+{
+    const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+    *usable = true;
+    if (set(platform) || set(x11))
+        return "";
+    if (set(wayland))
+        return "wayland";
+    *usable = false;
+    return nullptr;
+}
+
 QString FontFamilyFor(const QString& languageCode)
 {
     if (languageCode == QLatin1String("tha"))

@@ -23,6 +23,21 @@ QVector<PathEntry> PathTable(const QString& home, const QString& appDir);
 // depend on how the launcher was started.
 QString PluginFolder(const QString& executablePath);
 
+// The home folder the launcher works in, from the HOME variable as the
+// process got it (`env`, null when unset), the account's home folder in the
+// password database (`account`) and the current folder (`cwd`): HOME when
+// set, else the account's; a relative one made absolute against `cwd`. Empty,
+// with the reason in `error`, when there is none or it is not valid UTF-8
+// (every path the launcher stores is UTF-8 text).
+QByteArray ResolveHome(const char* env, const QByteArray& account, const QByteArray& cwd, QString* error);
+
+// Which platform plug-in can show the dialog, from the environment:
+// `platform` (QT_QPA_PLATFORM), `x11` (DISPLAY) and `wayland`
+// (WAYLAND_DISPLAY). Returns the plug-in to ask for ("" keeps Qt's choice,
+// e.g. an explicit QT_QPA_PLATFORM or an X display), or null with nothing
+// to display on.
+const char* PlatformFor(const char* platform, const char* x11, const char* wayland, bool* usable);
+
 // Font family for a language code: "Microsoft Sans Serif" for "tha"
 // (case-sensitive), "Arial" otherwise.
 QString FontFamilyFor(const QString& languageCode);

@@ -9,8 +9,14 @@ set(_bundle_resources "${_bundle_contents}/Resources")
 set(_bundle_plugins "${_bundle_contents}/Frameworks/plugins")
 
 # Start-up helpers without logging, shared by the executable and its tests.
+if(APPLE)
+  set(_executable_path_source ${CMAKE_CURRENT_LIST_DIR}/platform/executable-path-mac.cpp)
+else()
+  set(_executable_path_source ${CMAKE_CURRENT_LIST_DIR}/platform/executable-path-linux.cpp)
+endif()
 add_library(launcher_startup STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/app-startup.cpp ${CMAKE_CURRENT_LIST_DIR}/app-startup.h)
+  ${CMAKE_CURRENT_LIST_DIR}/app-startup.cpp ${CMAKE_CURRENT_LIST_DIR}/app-startup.h
+  ${CMAKE_CURRENT_LIST_DIR}/platform/executable-path.h ${_executable_path_source})
 target_include_directories(launcher_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(launcher_startup PUBLIC Qt5::Core Qt5::Gui)
 
@@ -54,15 +60,45 @@ add_custom_command(OUTPUT "${_bundle_resources}/images/ico_72_tidewell.png"
   VERBATIM)
 
 # Plug-ins, copied from the Qt installation as a deployment tool would:
-# platforms (xcb for a desktop, offscreen and minimal for headless runs) and
-# the GL integrations that xcb loads.
+# platforms (xcb for an X11 desktop, wayland for a Wayland one, offscreen and
+# minimal for headless runs), the GL integrations that xcb loads, what the
+# wayland platform loads (shell integrations, the client-side window
+# decoration, the EGL buffer integration) and the GTK 3 platform theme, which
+# gives the dialog the desktop's palette (a dark one included).
+# The executable's library path is this plug-in folder alone, so whatever the
+# toolkit loads at run time must be in it.
 set(_bundle_plugin_targets
   platforms Qt5::QXcbIntegrationPlugin
   platforms Qt5::QOffscreenIntegrationPlugin
   platforms Qt5::QMinimalIntegrationPlugin
   xcbglintegrations Qt5::QXcbGlxIntegrationPlugin
   xcbglintegrations Qt5::QXcbEglIntegrationPlugin)
-foreach(_i RANGE 0 9 2)
+# Without CMake targets in Debian's packages (qtwayland5, qt5-gtk-platformtheme):
+# found by path under the toolkit's plug-in folder.
+set(_bundle_plugin_files
+  platforms/libqwayland-generic.so
+  platforms/libqwayland-egl.so
+  wayland-shell-integration/libxdg-shell.so
+  wayland-shell-integration/libxdg-shell-v6.so
+  wayland-shell-integration/libwl-shell.so
+  wayland-decoration-client/libbradient.so
+  wayland-graphics-integration-client/libqt-plugin-wayland-egl.so
+  platformthemes/libqgtk3.so)
+
+if(NOT LUMORA_QT_PLUGIN_DIR)
+  get_target_property(_qmake Qt5::qmake IMPORTED_LOCATION)
+  execute_process(COMMAND "${_qmake}" -query QT_INSTALL_PLUGINS
+                  OUTPUT_VARIABLE _qt_plugins OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0 OR NOT IS_DIRECTORY "${_qt_plugins}")
+    message(FATAL_ERROR "launcher bundle: '${_qmake} -query QT_INSTALL_PLUGINS' failed")
+  endif()
+  set(LUMORA_QT_PLUGIN_DIR "${_qt_plugins}" CACHE PATH "The toolkit's plug-in folder, copied from into the bundle")
+endif()
+
+set(_bundle_plugin_sources "")  # <kind>/<file name>=<source path>
+list(LENGTH _bundle_plugin_targets _count)
+math(EXPR _last "${_count} - 1")
+foreach(_i RANGE 0 ${_last} 2)
   math(EXPR _j "${_i} + 1")
   list(GET _bundle_plugin_targets ${_i} _kind)
   list(GET _bundle_plugin_targets ${_j} _target)
@@ -72,9 +108,29 @@ foreach(_i RANGE 0 9 2)
   endif()
   get_target_property(_location ${_target} LOCATION)
   get_filename_component(_name "${_location}" NAME)
-  set(_copy "${_bundle_plugins}/${_kind}/${_name}")
+  list(APPEND _bundle_plugin_sources "${_kind}/${_name}=${_location}")
+endforeach()
+set(LUMORA_BUNDLE_MISSING_PLUGINS "")
+foreach(_file IN LISTS _bundle_plugin_files)
+  if(NOT EXISTS "${LUMORA_QT_PLUGIN_DIR}/${_file}")
+    list(APPEND LUMORA_BUNDLE_MISSING_PLUGINS "${_file}")
+    continue()
+  endif()
+  list(APPEND _bundle_plugin_sources "${_file}=${LUMORA_QT_PLUGIN_DIR}/${_file}")
+endforeach()
+if(LUMORA_BUNDLE_MISSING_PLUGINS)
+  message(WARNING "launcher bundle: not in ${LUMORA_QT_PLUGIN_DIR}, left out: ${LUMORA_BUNDLE_MISSING_PLUGINS} "
+                  "(install qtwayland5 and qt5-gtk-platformtheme, see scripts/deps.sh)")
+endif()
+
+foreach(_entry IN LISTS _bundle_plugin_sources)
+  string(REPLACE "=" ";" _pair "${_entry}")
+  list(GET _pair 0 _relative)
+  list(GET _pair 1 _location)
+  get_filename_component(_kind_dir "${_bundle_plugins}/${_relative}" DIRECTORY)
+  set(_copy "${_bundle_plugins}/${_relative}")
   add_custom_command(OUTPUT "${_copy}"
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${_bundle_plugins}/${_kind}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${_kind_dir}"
     COMMAND ${CMAKE_COMMAND} -E copy "${_location}" "${_copy}"
     DEPENDS "${_location}"
     VERBATIM)

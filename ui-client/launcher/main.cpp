@@ -4,14 +4,20 @@
 // quits the event loop.
 #include <QApplication>
 #include <QByteArray>
+#include <QSettings>
 #include <QCoreApplication>
 #include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTranslator>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "app-startup.h"
@@ -19,11 +25,12 @@
 #include "launcher.h"
 #include "log.h"
 #include "orvlocale.h"
+#include "platform/executable-path.h"
 #include "qtsingleapplication.h"
 #include "strtable.h"
 #include "uipathmanager.h"
 
-// Step 2: the compiled-in translations. The resource also registers itself
+// The compiled-in translations. The resource also registers itself
 // when the program is loaded; doing it again is harmless. Q_INIT_RESOURCE
 // must stand outside any namespace.
 static void RegisterTranslationResource()
@@ -36,18 +43,110 @@ namespace {
 const char kComponent[] = "launcher_debug";
 const int kLogRotateCount = 50;
 
-// Step 3: make the bundle's own plug-in folder the toolkit's only library
-// path, before the application object looks for its platform plug-in.
-void SetPluginFolder(int argc, char** argv)
+// The running executable, from the system: argv[0] is whatever the caller
+// made it (a link, an alias, "exec -a").
+QString ExecutablePath(int argc, char** argv)
 {
-    const QString exe = (argc > 0 && argv[0]) ? QString::fromUtf8(argv[0]) : QString();
+    const QString exe = RunningExecutablePath();
+    if (!exe.isEmpty())
+        return exe;
+    return (argc > 0 && argv[0]) ? QString::fromUtf8(argv[0]) : QString();
+}
+
+// Makes the bundle's own plug-in folder the toolkit's only library path,
+// before the application object looks for its platform plug-in.
+void SetPluginFolder(const QString& exe)
+{
     const QString folder = startup::PluginFolder(exe);
     QCoreApplication::setLibraryPaths(QStringList{folder});
     std::printf("lib path = '%s'\n", folder.toUtf8().constData());
     std::fflush(stdout);
 }
 
-// Step 5: the nine per-user and bundle paths.
+// --help and --version are answered before anything else happens.
+bool AnswerInformationOptions(int argc, char** argv, const QString& exe)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::printf("Usage: lumora-launcher [--help] [--version]\n\n"
+                        "Installs or updates this user's copy of the Lumora client (~/.Lumora) from\n"
+                        "the package in the launcher's bundle, then starts it. Only one launcher runs\n"
+                        "per home folder. The log is ~/.Lumora/log/launcher.log.\n\n"
+                        "  -h, --help     show this text and exit\n"
+                        "      --version  show the version of the client the launcher installs and exit\n");
+            return true;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            const QString info = QDir::cleanPath(exe + QStringLiteral("/../../Resources/INFO"));
+            QSettings settings(info, QSettings::IniFormat);
+            settings.beginGroup(QStringLiteral("Version"));
+            std::printf("lumora-launcher %s.%s.%s\n", settings.value("major_version").toString().toUtf8().constData(),
+                        settings.value("minor_version").toString().toUtf8().constData(),
+                        settings.value("build_version").toString().toUtf8().constData());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Options left once the toolkit has taken its own are not the launcher's.
+void ReportUnknownOptions(const QStringList& arguments)
+{
+    for (int i = 1; i < arguments.size(); ++i)
+        std::fprintf(stderr, "lumora-launcher: unknown option '%s' ignored\n", arguments[i].toLocal8Bit().constData());
+}
+
+// HOME as every later step reads it: the account's home folder when HOME is
+// unset or empty, made absolute when relative. False (and a line on
+// standard error) when there is no usable home folder.
+bool PrepareHome()
+{
+    const struct passwd* account = getpwuid(getuid());
+    char cwd[4096];
+    QString error;
+    const QByteArray home = startup::ResolveHome(std::getenv("HOME"), account ? QByteArray(account->pw_dir) : QByteArray(),
+                                                 getcwd(cwd, sizeof cwd) ? QByteArray(cwd) : QByteArray("/"), &error);
+    if (home.isEmpty()) {
+        std::fprintf(stderr, "lumora-launcher: %s; nothing was installed or started\n", error.toLocal8Bit().constData());
+        return false;
+    }
+    setenv("HOME", home.constData(), 1);
+    return true;
+}
+
+// A display to show the dialog on: the toolkit would abort without one.
+bool PrepareDisplay()
+{
+    bool usable = false;
+    const char* platform =
+        startup::PlatformFor(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), &usable);
+    if (!usable) {
+        std::fprintf(stderr, "lumora-launcher: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                             "nothing was installed or started\n");
+        return false;
+    }
+    if (*platform != '\0')
+        setenv("QT_QPA_PLATFORM", platform, 1);
+    return true;
+}
+
+// While the application object is made, a fatal message means the toolkit
+// found no display it could open: say so and leave, instead of aborting.
+QtMessageHandler g_previousHandler = nullptr;
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "lumora-launcher: cannot open the display: %s\nnothing was installed or started\n",
+                     message.toLocal8Bit().constData());
+        std::fflush(stderr);
+        _exit(1);
+    }
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+// The nine per-user and bundle paths.
 void RegisterPaths()
 {
     UIPathManager* paths = UIPathManager::getInstance();
@@ -61,7 +160,7 @@ QByteArray PathUtf8(const char* key)
     return UIPathManager::getInstance()->getPath(QString::fromLatin1(key)).toUtf8();
 }
 
-// Step 9: where this run looks for things, when the level file asks for it.
+// Where this run looks for things, when the level file asks for it.
 void LogStartupPaths()
 {
     LOG_INFO(kComponent, ">>> user_tidewell_path = %s\n", PathUtf8("user_tidewell_path").constData());
@@ -76,7 +175,7 @@ void LogStartupPaths()
     LOG_INFO(kComponent, ">>> root_resource_path = %s\n", PathUtf8("root_resource_path").constData());
 }
 
-// Steps 6 to 9: the log file in the per-user log folder, with the level file
+// The log file in the per-user log folder, with the level file
 // of the bundle. Without a log folder the logger keeps its initial state.
 void OpenLog()
 {
@@ -96,7 +195,7 @@ void OpenLog()
     LogStartupPaths();
 }
 
-// Step 11: the user's language, when a translation for it is compiled in.
+// The user's language, when a translation for it is compiled in.
 // The installed translator is handed to the caller, which keeps it for the
 // rest of the run and frees it before the application object goes.
 // Returns the language code.
@@ -118,13 +217,13 @@ QString InstallTranslation(std::unique_ptr<QTranslator>& installed)
     return code;
 }
 
-// Step 13.
+// The application font for the language.
 void SetApplicationFont(const QString& languageCode)
 {
     QApplication::setFont(startup::ApplicationFontFor(languageCode));
 }
 
-// Steps 14 and 15: the upgrade service behind its dialog, until it is done.
+// The upgrade service behind its dialog, until it is done.
 int RunLauncher(QApplication& app)
 {
     Launcher* launcher = new Launcher();
@@ -140,12 +239,22 @@ int RunLauncher(QApplication& app)
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
+    const QString exe = ExecutablePath(argc, argv);
+    if (AnswerInformationOptions(argc, argv, exe))
+        return 0;
+    if (!PrepareHome() || !PrepareDisplay())
+        return 1;
     RegisterTranslationResource();
-    SetPluginFolder(argc, argv);
+    SetPluginFolder(exe);
 
+    g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
     QtSingleApplication app(argc, argv, true);
+    qInstallMessageHandler(g_previousHandler);
+    ReportUnknownOptions(QCoreApplication::arguments());
     RegisterPaths();
     OpenLog();
+    if (!app.lockError().isEmpty())
+        LOG_WARNING(kComponent, "no single-instance lock (%s), running without it\n", app.lockError().toUtf8().constData());
 
     if (app.isRunning()) {
         LOG_DEBUG(kComponent, "app has already launched, return\n");
@@ -154,7 +263,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<QTranslator> translator;
     const QString language = InstallTranslation(translator);
-    StrTable::InitStrTable();  // step 12: the texts the dialog and the worker read
+    StrTable::InitStrTable();  // the texts the dialog and the worker read
     SetApplicationFont(language);
     return RunLauncher(app);
 }

@@ -1,9 +1,12 @@
 // Language codes, the single-instance lock (the helper is the other process) and display scaling.
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cmath>
 
@@ -84,12 +87,44 @@ TEST_F(InstanceLockTest, OneHolderPerUserAndHomeFolder)
         EXPECT_TRUE(same.heldElsewhere());
         InstanceLock elsewhere(other);
         EXPECT_TRUE(elsewhere.tryAcquire());
-        // The lock lives in the temporary folder, never in the home folder.
-        EXPECT_TRUE(first.lockFilePath().startsWith(QDir::tempPath() + QLatin1Char('/')));
-        EXPECT_TRUE(QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        // The lock lives in the per-user folder of the home, not in a shared one.
+        EXPECT_EQ(first.lockFilePath(), QFileInfo(home).canonicalFilePath() + "/.Lumora/launcher.lock");
+        // The same home reached through a link is the same lock.
+        ASSERT_TRUE(QFile::link(home, dir.filePath(QStringLiteral("link"))));
+        InstanceLock linked(dir.filePath(QStringLiteral("link")));
+        EXPECT_FALSE(linked.tryAcquire());
     }
     InstanceLock next(home);
     EXPECT_TRUE(next.tryAcquire()) << "released when its holder ends";
+}
+
+// Whatever the file holds (left empty by a power loss, garbage, another
+// host's name, a live process's pid), only a live holder blocks.
+TEST_F(InstanceLockTest, TheFilesContentsNeverBlock)
+{
+    const QString path = InstanceLock::lockFilePathFor(home);
+    for (const QByteArray& content : {QByteArray(), QByteArray("\xff\xfe garbage"),
+                                      QByteArray("1\nlumora-launcher\nother-host\n"),
+                                      QByteArray::number(getpid()) + "\nlumora-launcher\n"}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        InstanceLock lock(home);
+        EXPECT_TRUE(lock.tryAcquire()) << content.toStdString();
+        EXPECT_FALSE(lock.heldElsewhere());
+        EXPECT_TRUE(lock.error().isEmpty()) << lock.error().toStdString();
+    }
+    // No lock at all (the per-user folder cannot be made): run, and say why.
+    const QString blocked = dir.filePath(QStringLiteral("blocked"));
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    QFile plain(blocked + "/.Lumora");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    InstanceLock none(blocked);
+    EXPECT_TRUE(none.tryAcquire());
+    EXPECT_FALSE(none.heldElsewhere());
+    EXPECT_FALSE(none.error().isEmpty());
 }
 
 TEST_F(InstanceLockTest, AHolderKilledWithSigkillDoesNotBlock)
