@@ -5,7 +5,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "ustring.h"
@@ -63,41 +69,165 @@ std::vector<std::string> OtherSpellings(const std::string& name)
     return spellings;
 }
 
-// Scans `dir` for the entry that is `st`. Exact name first; then entries
-// whose inode number matches; then, for file systems whose listing numbers
-// differ from stat's (mount points, overlays), every entry by fstatat.
-bool ScanFolder(DIR* listing, const std::string& name, const struct stat& st, std::string& stored)
+// How much older than a listing its folder's modification time must be for
+// any later change to show as another time: the time's granularity (whole
+// seconds when it has no fraction, up to two on FAT volumes; else a clock
+// tick) and the lag of the clock the file system reads, with room to spare.
+struct timespec TrustMargin(const struct timespec& mtime)
 {
-    std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* entry = readdir(listing)) {
-        std::string entry_name = entry->d_name;
-        if (entry_name == "." || entry_name == "..")
+    if (mtime.tv_nsec == 0)
+        return {3, 0};
+    return {0, 100 * 1000 * 1000};
+}
+
+bool Before(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+struct timespec Plus(const struct timespec& a, const struct timespec& b)
+{
+    struct timespec sum = {a.tv_sec + b.tv_sec, a.tv_nsec + b.tv_nsec};
+    if (sum.tv_nsec >= 1000000000L) {
+        ++sum.tv_sec;
+        sum.tv_nsec -= 1000000000L;
+    }
+    return sum;
+}
+
+// One folder's listing, with indexes to find an entry by name, by the inode
+// number the listing gives, and (made on first need) by device and inode.
+struct Listing {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime = {};
+    std::vector<std::string> names;  // listing order, "." and ".." left out
+    std::unordered_map<std::string, size_t> by_name;
+    std::unordered_map<ino_t, size_t> by_listed_inode;  // the first entry of each number
+    bool objects_known = false;
+    std::map<std::pair<dev_t, ino_t>, size_t> by_object;  // the first entry of each object
+};
+
+// Listings kept for the look-ups that follow on the same thread, the most
+// recently used first. A listing is kept only while the folder's modification
+// time is what it was when the listing was read, and only when that time was
+// older than the reading by more than TrustMargin: a change made after the
+// reading then always moves the time. Every name a kept listing gives is
+// checked against the folder all the same, and a look-up it can't answer
+// drops it and reads the folder again.
+constexpr size_t kKeptListings = 4;
+thread_local std::vector<std::shared_ptr<Listing>> kept_listings;
+thread_local unsigned long listings_read = 0;
+
+void Keep(const std::shared_ptr<Listing>& listing)
+{
+    kept_listings.insert(kept_listings.begin(), listing);
+    if (kept_listings.size() > kKeptListings)
+        kept_listings.pop_back();
+}
+
+// Takes the kept listing of the folder `dir` out of the kept ones; null when
+// there is none or the folder changed since.
+std::shared_ptr<Listing> TakeKeptListing(const struct stat& dir)
+{
+    for (size_t i = 0; i < kept_listings.size(); ++i) {
+        std::shared_ptr<Listing> listing = kept_listings[i];
+        if (listing->dev != dir.st_dev || listing->ino != dir.st_ino)
             continue;
-        if (entry_name == name || entry->d_ino == st.st_ino) {
-            stored = entry_name;
-            if (entry_name == name)
-                return true;
-        }
-        names.push_back(entry_name);
+        kept_listings.erase(kept_listings.begin() + static_cast<std::ptrdiff_t>(i));
+        bool unchanged = listing->mtime.tv_sec == dir.st_mtim.tv_sec && listing->mtime.tv_nsec == dir.st_mtim.tv_nsec;
+        return unchanged ? listing : nullptr;
     }
-    if (errno != 0)
-        return false;
-    if (!stored.empty())
-        return true;
-    for (const std::string& candidate : names) {
+    return nullptr;
+}
+
+// Reads `path`, whose stat is `dir`, taken after `read_at`; keeps the
+// listing when it may be trusted later. Null with errno set on failure.
+std::shared_ptr<Listing> ReadListing(const std::string& path, const struct stat& dir, const struct timespec& read_at)
+{
+    DIR* stream = opendir(path.c_str());
+    if (stream == nullptr)
+        return nullptr;
+    ++listings_read;
+    auto listing = std::make_shared<Listing>();
+    listing->dev = dir.st_dev;
+    listing->ino = dir.st_ino;
+    listing->mtime = dir.st_mtim;
+    errno = 0;
+    while (struct dirent* entry = readdir(stream)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        size_t index = listing->names.size();
+        listing->by_name.emplace(name, index);
+        listing->by_listed_inode.emplace(entry->d_ino, index);
+        listing->names.push_back(std::move(name));
+        errno = 0;
+    }
+    int read_errno = errno;
+    closedir(stream);
+    if (read_errno != 0) {
+        errno = read_errno;
+        return nullptr;
+    }
+    if (Before(Plus(listing->mtime, TrustMargin(listing->mtime)), read_at))
+        Keep(listing);
+    return listing;
+}
+
+// Fills the index by object, one lstat per entry: for folders whose listing
+// numbers differ from stat's (mount points, overlays).
+void KnowObjects(const std::string& path, Listing& listing)
+{
+    if (listing.objects_known)
+        return;
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t i = 0; fd >= 0 && i < listing.names.size(); ++i) {
         struct stat other;
-        if (fstatat(dirfd(listing), candidate.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&
-            SameObject(other, st)) {
-            stored = candidate;
-            return true;
-        }
+        if (fstatat(fd, listing.names[i].c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0)
+            listing.by_object.emplace(std::make_pair(other.st_dev, other.st_ino), i);
     }
-    errno = ENOENT;
-    return false;
+    if (fd >= 0)
+        close(fd);
+    listing.objects_known = fd >= 0;
+}
+
+bool IsEntryOf(const std::string& dir, const std::string& name, const struct stat& st)
+{
+    struct stat other;
+    return lstat(Join(dir, name).c_str(), &other) == 0 && SameObject(other, st);
+}
+
+// The entry of `listing` that is `st`: exact name first; then the first
+// entry whose listed inode number is the object's; then the first entry that
+// is the object by lstat. A listing read before this look-up (`checked`) has
+// each answer checked against the folder.
+bool FindEntry(const std::string& dir, Listing& listing, const std::string& name, const struct stat& st,
+               bool checked, std::string& stored)
+{
+    auto accept = [&](const std::string& candidate) {
+        if (checked && !IsEntryOf(dir, candidate, st))
+            return false;
+        stored = candidate;
+        return true;
+    };
+    auto exact = listing.by_name.find(name);
+    if (exact != listing.by_name.end())
+        return accept(name);
+    auto listed = listing.by_listed_inode.find(st.st_ino);
+    if (listed != listing.by_listed_inode.end() && accept(listing.names[listed->second]))
+        return true;
+    KnowObjects(dir, listing);
+    auto object = listing.by_object.find(std::make_pair(st.st_dev, st.st_ino));
+    return object != listing.by_object.end() && accept(listing.names[object->second]);
 }
 
 }  // namespace
+
+unsigned long FolderListingsRead()
+{
+    return listings_read;
+}
 
 bool MayMatchLoosely(const std::string& dir, const std::string& name, const struct stat& st)
 {
@@ -112,17 +242,27 @@ bool MayMatchLoosely(const std::string& dir, const std::string& name, const stru
 bool StoredEntryName(const std::string& dir, const std::string& name, const struct stat& st,
                      std::string& stored)
 {
-    DIR* listing = opendir(dir.c_str());
-    if (listing == nullptr)
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct stat folder;
+    if (stat(dir.c_str(), &folder) != 0)
         return false;
     std::string found;
-    bool ok = ScanFolder(listing, name, st, found);
-    int scan_errno = errno;
-    closedir(listing);
-    errno = scan_errno;
-    if (ok)
+    std::shared_ptr<Listing> kept = TakeKeptListing(folder);
+    if (kept != nullptr && FindEntry(dir, *kept, name, st, true, found)) {
+        Keep(kept);
         stored = found;
-    return ok;
+        return true;
+    }
+    std::shared_ptr<Listing> listing = ReadListing(dir, folder, now);
+    if (listing == nullptr)
+        return false;
+    if (!FindEntry(dir, *listing, name, st, false, found)) {
+        errno = ENOENT;
+        return false;
+    }
+    stored = found;
+    return true;
 }
 
 }  // namespace fileplatform

@@ -19,7 +19,13 @@ bool MayMatchLoosely(const std::string& dir, const std::string& name, const stru
 // found: `name` itself when an entry of exactly that name is the object, else
 // the first entry that is the same object (same device and inode). Returns
 // false, with errno set, when the folder can't be read or holds no such entry.
+// A folder's listing is read once for the look-ups of all its entries: each
+// thread keeps the last few listings it read while their folders stay
+// unchanged.
 bool StoredEntryName(const std::string& dir, const std::string& name, const struct stat& st,
                      std::string& stored);
+
+// How many folder listings StoredEntryName has read on this thread.
+unsigned long FolderListingsRead();
 
 }  // namespace fileplatform
