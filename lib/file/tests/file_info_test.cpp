@@ -1,5 +1,8 @@
 // Look-ups: GetFileInfo, IsFileExist, FSStat, real paths and stored spellings.
 #include <limits.h>
+#include <sys/time.h>
+
+#include <vector>
 
 #include "file_test_util.h"
 #ifdef __linux__
@@ -105,3 +108,39 @@ TEST_F(FileInfoTest, ExistingObjectsAndTheirCanonicalSpelling)
     EXPECT_EQ(errno, ENOENT);
 #endif
 }
+
+#ifdef __linux__
+// Look-ups of every entry of a folder read its listing once, and a changed
+// folder is read again: renamed, removed and newly linked names are seen.
+TEST_F(FileInfoTest, StoredNamesOfOneFolderComeFromOneListing)
+{
+    std::string dir = Folder("names"), stored;
+    std::vector<struct stat> objects(500);
+    for (size_t i = 0; i < objects.size(); ++i)
+        ASSERT_EQ(lstat(Write("names/Entry-" + std::to_string(i), "").c_str(), &objects[i]), 0);
+    struct timeval past[2] = {{1000000000, 0}, {1000000000, 0}};  // old enough to keep the listing
+    ASSERT_EQ(utimes(dir.c_str(), past), 0);
+    unsigned long before = fileplatform::FolderListingsRead();
+    for (size_t i = 0; i < objects.size(); ++i) {
+        // Asked for in another case, as a case-insensitive volume would have matched it.
+        ASSERT_TRUE(fileplatform::StoredEntryName(dir, "ENTRY-" + std::to_string(i), objects[i], stored)) << i;
+        EXPECT_EQ(stored, "Entry-" + std::to_string(i));
+    }
+    EXPECT_EQ(fileplatform::FolderListingsRead() - before, 1u);
+    // Each change comes right after the previous one, within the folder's time granularity.
+    ASSERT_EQ(rename((dir + "/Entry-1").c_str(), (dir + "/Renamed").c_str()), 0);
+    ASSERT_EQ(link((dir + "/Entry-2").c_str(), (dir + "/AAA").c_str()), 0);
+    ASSERT_EQ(link((dir + "/Entry-4").c_str(), (dir + "/BBB").c_str()), 0);
+    ASSERT_EQ(unlink((dir + "/Entry-3").c_str()), 0);
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"AAA", 2, "AAA"}, {"ENTRY-1", 1, "Renamed"}, {"BBB", 4, "BBB"}, {"ENTRY-3", 3, ""}};
+    for (const auto& [asked, object, expected] : cases) {
+        stored.clear();
+        EXPECT_EQ(fileplatform::StoredEntryName(dir, asked, objects[object], stored), !expected.empty()) << asked;
+        EXPECT_EQ(stored, expected) << asked;
+        if (expected.empty()) {
+            EXPECT_EQ(errno, ENOENT) << asked;
+        }
+    }
+}
+#endif

@@ -1,5 +1,7 @@
 // Folders and trees: FSMKDir, FSMKDirP, FSRemove and FSRename.
+#include <fcntl.h>
 #include <limits.h>
+#include <sys/resource.h>
 
 #include <vector>
 
@@ -119,5 +121,138 @@ TEST_F(FileTreeTest, RenameAcrossVolumesMovesEntryByEntry)
         before_link = before_link && name != "link";
         EXPECT_EQ(Exists(other_ + "/linked/" + name), before_link) << name;
         EXPECT_EQ(Exists(Path("linked/" + name)), !before_link) << name;
+    }
+}
+
+namespace {
+
+// Runs `body` in a child allowed 64 open descriptors; its exit status, or -1.
+template <typename Body>
+int RunWithFewDescriptors(Body body)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        struct rlimit limit = {64, 64};
+        _exit(setrlimit(RLIMIT_NOFILE, &limit) != 0 ? 100 : body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// A chain of `depth` folders called `name` below `top`, each level holding a
+// file "f" with its level number. Made relative to descriptors, so the chain
+// may reach past PATH_MAX; a link to `outside` sits halfway when given.
+bool MakeChain(const std::string& top, const std::string& name, int depth, const std::string& outside = "")
+{
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; fd >= 0 && level < depth; ++level) {
+        int file = openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+        bool ok = file >= 0 && write(file, &level, sizeof level) == sizeof level && close(file) == 0 &&
+                  mkdirat(fd, name.c_str(), 0755) == 0;
+        if (level == depth / 2 && !outside.empty())
+            ok = ok && symlinkat(outside.c_str(), fd, "link") == 0;
+        int next = ok ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY) : -1;
+        close(fd);
+        fd = next;
+    }
+    return fd >= 0 && close(fd) == 0;
+}
+
+// Levels of a chain below `top` that hold their file as MakeChain wrote it.
+int ChainLevels(const std::string& top, const std::string& name)
+{
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    int level = 0;
+    for (; fd >= 0; ++level) {
+        int file = openat(fd, "f", O_RDONLY);
+        int stored = -1;
+        bool ok = file >= 0 && read(file, &stored, sizeof stored) == sizeof stored && stored == level;
+        if (file >= 0)
+            close(file);
+        int next = ok ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY) : -1;
+        close(fd);
+        fd = next;
+        if (!ok)
+            return level;
+    }
+    return level;
+}
+
+// A folder of /dev/shm for the test when it is another file system than `here`.
+bool MakeOtherVolumeFolder(const std::string& here, std::string& folder)
+{
+    struct stat a, b;
+    folder = "/dev/shm/fileop-XXXXXX";
+    if (stat(here.c_str(), &a) == 0 && stat("/dev/shm", &b) == 0 && a.st_dev != b.st_dev &&
+        mkdtemp(folder.data()) != nullptr)
+        return true;
+    folder.clear();
+    return false;
+}
+
+}  // namespace
+
+// Trees deeper than the descriptors a process may open, and deeper than a path
+// may be long, are removed and moved across file systems.
+TEST_F(FileTreeTest, DeepTreesWithFewDescriptors)
+{
+    Write("kept/precious", "p");
+    const std::pair<std::string, int> chains[] = {{"d", 300}, {std::string(200, 'n'), 25}};  // 25 * 201 > PATH_MAX
+    for (const auto& [name, depth] : chains) {
+        std::string tree = Folder("tree");
+        ASSERT_TRUE(MakeChain(tree, name, depth, Path("kept")));
+        EXPECT_EQ(RunWithFewDescriptors([&] { return FSRemove(tree, false) == 0 ? 0 : 1; }), 0) << depth;
+        EXPECT_FALSE(Exists(tree)) << depth;
+    }
+    EXPECT_EQ(Read(Path("kept/precious")), "p");  // the links were removed, not followed
+    EXPECT_EQ(LogLines(), 0);
+    if (!MakeOtherVolumeFolder(root_, other_))
+        GTEST_SKIP() << "no second writable file system (/dev/shm) beside " << root_;
+    for (const auto& [name, depth] : chains) {  // onto tmpfs, where the fsyncs cost nothing
+        std::string src = Folder("tree"), dst = other_ + "/moved";
+        ASSERT_TRUE(MakeChain(src, name, depth));
+        EXPECT_EQ(RunWithFewDescriptors([&] { return FSRename(src, dst, true) == 0 ? 0 : 1; }), 0) << depth;
+        EXPECT_FALSE(Exists(src)) << depth;
+        EXPECT_EQ(ChainLevels(dst, name), depth);
+        EXPECT_EQ(FSRemove(dst, false), 0);
+    }
+    EXPECT_EQ(LogLines(), 0);
+}
+
+// A move across file systems that can't copy an entry keeps that entry's
+// source, and every other entry ends in one place or the other, whole.
+TEST_F(FileTreeTest, MoveAcrossVolumesKeepsWhatItCouldNotCopy)
+{
+    if (!MakeOtherVolumeFolder(root_, other_))
+        GTEST_SKIP() << "no second writable file system (/dev/shm) beside " << root_;
+    const std::string names[] = {"a", "b", "c", "sub/d", "sub/e"};
+    // What stands in the destination's way, and what is logged for it.
+    const std::tuple<std::string, bool, std::string, std::string> cases[] = {
+        {"c", true, "c", "CopyFile: open(" + Path("dst/c") + "): Is a directory (21)"},
+        {"sub", false, "sub/d", "FSRename: openat(" + Path("dst/sub") + "): Not a directory (20)"}};
+    for (const auto& [blocker, is_folder, kept, message] : cases) {
+        std::string src = other_ + "/tree", dst = Folder("dst");
+        for (const std::string& name : names) {
+            std::filesystem::create_directories(std::filesystem::path(src + "/" + name).parent_path());
+            std::ofstream(src + "/" + name) << name;
+        }
+        if (is_folder)
+            Folder("dst/" + blocker);
+        else
+            Write("dst/" + blocker, "in the way");
+        EXPECT_EQ(FSRename(src, dst, false), -3) << blocker;
+        EXPECT_TRUE(Logged(message)) << message;
+        EXPECT_EQ(Read(src + "/" + kept), kept);
+        for (const std::string& name : names) {
+            bool at_src = Exists(src + "/" + name), at_dst = Read(dst + "/" + name) == name;
+            EXPECT_NE(at_src, at_dst) << name;
+            if (at_src) {
+                EXPECT_EQ(Read(src + "/" + name), name);
+            }
+        }
+        std::filesystem::remove_all(src);
+        std::filesystem::remove_all(dst);
     }
 }
