@@ -140,16 +140,38 @@ int MacService::HandlePackageUpgrade()
         StopService();
     } else {
         const QString earlier = QDir::toNativeSeparators(RegisteredPath("user_tidewell_path"));
-        if (IsFileExist(ustring(earlier.toUtf8().toStdString()), true)) {
-            StopServiceByPath(earlier);
-            MigrateService();
-        }
+        if (IsFileExist(ustring(earlier.toUtf8().toStdString()), true))
+            MigrateIfStopped(earlier);
     }
     return PrepareUserEnv();
 }
 
+// The earlier generation's data moves only once nothing runs from its
+// folder any more; otherwise a later run tries again.
+void MacService::MigrateIfStopped(const QString& earlier)
+{
+    migration_tried = true;
+    if (!StopClientByPath(earlier)) {
+        LOG_WARNING(kComponent, "the client in '%s' is still running, its data is migrated on a later run\n",
+                    earlier.toUtf8().constData());
+        return;
+    }
+    MigrateService();
+}
+
 void MacService::PostUpgrade()
 {
+    // A migration that failed or was put off on an earlier run: the earlier
+    // data is still there and nothing has taken its place.
+    if (!migration_tried) {
+        const QString earlier = QDir::toNativeSeparators(RegisteredPath("user_tidewell_path"));
+        const QString current = QDir::toNativeSeparators(RegisteredPath("user_lumora_path"));
+        if (IsFileExist(ustring((earlier + QStringLiteral("/data")).toUtf8().toStdString()), true) &&
+            !IsFileExist(ustring((current + QStringLiteral("/data")).toUtf8().toStdString()), true)) {
+            LOG_NOTE(kComponent, "data of '%s' not migrated yet, migrating\n", earlier.toUtf8().constData());
+            MigrateIfStopped(earlier);
+        }
+    }
     if (LaunchPerUserBin() < 0)
         LOG_ERROR(kComponent, "Failed to launch Tidewell UI\n");
     // Old copies go once the client runs: the user never waits for them.
@@ -163,47 +185,56 @@ void MacService::StopService()
 
 void MacService::StopServiceByPath(const QString& folder)
 {
+    StopClientByPath(folder);
+}
+
+// True when nothing runs from `folder` afterwards: no client named, none
+// running, or it ended (terminated, or killed after the probes). False when
+// the named process runs from elsewhere (refused) or could not be signalled.
+bool MacService::StopClientByPath(const QString& folder)
+{
     const QString filePath = folder + QStringLiteral("/ui.pid");
     const std::string file = filePath.toUtf8().toStdString();
     if (!IsFileExist(ustring(file), false)) {
         LOG_DEBUG(kComponent, "pid file '%s' does not exist, no need to terminate\n", file.c_str());
-        return;
+        return true;
     }
     Config config;
     config.keep_quotes = false;
     if (!IsPlausiblePidFile(filePath) || config.read(file) < 0) {
         LOG_NOTE(kComponent, "Failed to read pid file '%s', not exist ?\n", file.c_str());
-        return;
+        return true;
     }
     const std::string text = config["pid"];
     const pid_t pid = ProcessId(text);
     if (pid == 0) {
         LOG_NOTE(kComponent, "pid file '%s' names no process ('%s'), nothing to terminate\n",
                  file.c_str(), text.c_str());
-        return;
+        return true;
     }
 
     ProcessControl* processes = ProcessControl::Current();
     if (processes->Signal(pid, 0) == ESRCH)
-        return;  // not running
+        return true;  // not running
     if (!RunsFromFolder(processes, pid, folder)) {
         LOG_WARNING(kComponent, "process %d named in '%s' does not run from that folder, not terminated\n",
                     static_cast<int>(pid), file.c_str());
-        return;
+        return false;
     }
 
     const int error = processes->Signal(pid, SIGTERM);
     if (error == ESRCH)
-        return;
+        return true;
     if (error != 0)
         LOG_ERROR(kComponent, "kill: %s (%d)\n", std::strerror(error), error);
 
     for (int probe = 0; probe < kStopProbes; ++probe) {
         if (processes->Signal(pid, 0) == ESRCH)
-            return;
+            return true;
         processes->SleepSeconds(kProbeIntervalSeconds);
     }
-    processes->Signal(pid, SIGKILL);
+    const int killed = processes->Signal(pid, SIGKILL);
+    return killed == 0 || killed == ESRCH;
 }
 
 bool MacService::PerUserBinPathExist()

@@ -31,4 +31,10 @@ public:
 
     // Process-wide instance, built on first use; the worker makes its own.
     static MacService* GetInstace();
+
+private:
+    bool StopClientByPath(const QString& folder);
+    void MigrateIfStopped(const QString& earlier);
+
+    bool migration_tried = false;  // this run has stopped the earlier client to migrate
 };

@@ -103,8 +103,12 @@ QProcessEnvironment Home::Env(const QStringList& extra) const
     env.insert("HOME", path);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     wyxqt_test::SuppressOffscreenLeaks(env, root);
-    for (const QString& assignment : extra)
-        env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    for (const QString& assignment : extra) {
+        if (assignment.contains('='))
+            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        else
+            env.remove(assignment);
+    }
     return env;
 }
 
@@ -117,9 +121,16 @@ void Home::Start(QProcess& launcher, const QString& bundle, const QStringList& e
 
 Result Home::Run(const QString& bundle, const QStringList& extra) const
 {
+    return RunProgram(bundle + "/Contents/MacOS/lumora-launcher", {}, extra);
+}
+
+Result Home::RunProgram(const QString& program, const QStringList& arguments, const QStringList& extra) const
+{
     const int deadlineMs = 180000;
     QProcess launcher;
-    Start(launcher, bundle, extra);
+    launcher.setProcessEnvironment(Env(extra));
+    launcher.setWorkingDirectory(path);
+    launcher.start(program, arguments);
     const bool finished = launcher.waitForStarted(deadlineMs) && launcher.waitForFinished(deadlineMs);
     if (!finished)
         launcher.kill(), launcher.waitForFinished(deadlineMs);

@@ -46,9 +46,13 @@ public:
     QString App() const { return Lumora() + "/Lumora.app"; }
     QString Log() const { return ReadFile(Lumora() + "/log/launcher.log"); }
 
-    QProcessEnvironment Env(const QStringList& extra = {}) const;  // extra: "NAME=value"
+    // extra: "NAME=value" sets a variable, a bare "NAME" removes it.
+    QProcessEnvironment Env(const QStringList& extra = {}) const;
     void Start(QProcess& launcher, const QString& bundle, const QStringList& extra = {}) const;
     Result Run(const QString& bundle, const QStringList& extra = {}) const;
+    // Runs `program` with `arguments` in this home's environment (the
+    // launcher through a link, a shell, ...).
+    Result RunProgram(const QString& program, const QStringList& arguments, const QStringList& extra = {}) const;
     pid_t ClientPid() const;                     // from .Lumora/ui.pid, 0 when none
     pid_t WaitForClient(pid_t other = 0) const;  // a live client other than `other`, or 0
     void StopClient() const;
