@@ -1,16 +1,18 @@
 // The per-user client. While it runs it keeps "ui.pid" in its per-user
 // folder (the folder holding its bundle), lists itself in the user's
-// applications folder and shows a small window with its version. It ends
-// on a termination signal or when its window is closed, and then removes
-// "ui.pid".
+// applications folder (hidden from menus, under the launcher's icon) and
+// shows a small window with its version. It ends on a termination signal or
+// when its window is closed, and then removes "ui.pid".
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QSettings>
 
 #include <csignal>
 #include <cstdio>
 
+#include "client-entry.h"
 #include "client-window.h"
 #include "pid-file.h"
 #include "platform/desktop-entry.h"
@@ -55,10 +57,24 @@ bool SameClientRuns(const PidFile& pidFile)
 
 void RegisterDesktopEntry()
 {
+    const client_entry::Names names{QString::fromLatin1(kName), QStringLiteral(LUMORA_ICON_NAME),
+                                    QStringLiteral(LUMORA_CLIENT_WM_CLASS)};
     QString error;
-    if (!DesktopEntry::Write(DesktopEntry::EntryPath(), QString::fromLatin1(kName),
-                             QCoreApplication::applicationFilePath(), &error))
+    if (!client_entry::Write(DesktopEntry::EntryPath(), names, QCoreApplication::applicationFilePath(), &error))
         std::fprintf(stderr, "lumora-ui: cannot register desktop entry: %s\n", qPrintable(error));
+}
+
+// The entry's base name ties the windows to it (the Wayland application id);
+// the launcher's icon from the icon theme, else the copy built into the program.
+void SetDesktopIdentity()
+{
+    QString entry = DesktopEntry::FileName();
+    entry.chop(int(sizeof(".desktop")) - 1);
+    QGuiApplication::setDesktopFileName(entry);
+    QIcon builtIn;
+    for (const char* size : {"32", "64", "128", "256"})
+        builtIn.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(LUMORA_ICON_NAME), builtIn));
 }
 
 }  // namespace
@@ -67,6 +83,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kName));
+    SetDesktopIdentity();
 
     // Registered first, so that a launch that finds this client running
     // still leaves it listed.
