@@ -62,6 +62,7 @@ public:
     VersionInfo target_version;     // the package shipped in the launcher bundle
     VersionInfo source_version;     // the per-user installation
     ustring package_sha256;         // digest of the shipped package, lower-case hex; empty if not recorded
+    bool client_started = true;     // false once PostUpgrade could not start the client
 
 private:
     // What the mark of an interrupted installation says.

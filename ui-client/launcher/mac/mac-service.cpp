@@ -172,7 +172,8 @@ void MacService::PostUpgrade()
             MigrateIfStopped(earlier);
         }
     }
-    if (LaunchPerUserBin() < 0)
+    client_started = LaunchPerUserBin() == 0;
+    if (!client_started)
         LOG_ERROR(kComponent, "Failed to launch Tidewell UI\n");
     // Old copies go once the client runs: the user never waits for them.
     RemoveLeftoverBackups();
