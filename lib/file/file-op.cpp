@@ -1,6 +1,7 @@
 // File operations on ustring paths over the POSIX calls, with the canonical
 // path of an object taken from the platform layer.
 #include "file-op.h"
+#include "file-op-seams.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <exception>
 #include <string>
 #include <utility>
@@ -35,6 +37,8 @@ constexpr off_t kWritebackStep = 8 * 1024 * 1024;
 constexpr size_t kTempPathBufferSize = 4096;
 constexpr size_t kLinkBufferSize = 1024;
 constexpr unsigned short kDefaultMode = 0xFFFF;
+
+std::atomic<bool> durable_moves{true};
 
 // ---------------------------------------------------------------- records
 
@@ -240,14 +244,6 @@ struct Writeback {
         if (!supported || written - started < kWritebackStep)
             return;
         supported = fileplatform::StartWriteback(fd, started, written - started);
-        started = written;
-    }
-
-    // Starts writing what is left, for a file whose fsync comes later.
-    void Finish()
-    {
-        if (supported && written > started)
-            supported = fileplatform::StartWriteback(fd, started, written - started);
         started = written;
     }
 };
@@ -686,8 +682,8 @@ struct MoveRecord {
 };
 
 // Copies one regular file of the current source folder into the current
-// destination folder, emptying a file already there. Its writeback starts
-// at once; the fsync comes with all the others.
+// destination folder, emptying a file already there. Its fsync comes later,
+// with all the others.
 int CopyEntry(FolderStack& from, FolderStack& to, const std::string& name, CopyState& state)
 {
     // Non-blocking: an entry that became a pipe since the listing must not
@@ -707,8 +703,6 @@ int CopyEntry(FolderStack& from, FolderStack& to, const std::string& name, CopyS
     }
     Writeback writeback{out};
     int result = CopyContents(in, out, state, writeback);
-    if (result == 0)
-        writeback.Finish();
     close(in);
     if (close(out) != 0 && result == 0) {
         int err = errno;
@@ -895,11 +889,19 @@ bool SyncFolder(int fd, const std::string& path)
 }
 
 // Makes every copy the move made durable: each copied file, each folder it
-// copied into, and the folder holding `dst`. Every failure is reported, with
-// the file it concerns; true when there was none.
+// copied into, and the folder holding `dst`. The file system is first
+// written back as a whole, in one batch, where the system can: the fsync of
+// each copy then has nothing left to write (no journal commit of its own),
+// yet still reports a write error of that file. Every failure is reported,
+// with the file it concerns; true when there was none.
 bool SyncCopies(const ustring& dst, const MoveRecord& record)
 {
     bool synced = true;
+    int top = record.files.empty() ? -1 : open(dst.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top >= 0) {
+        fileplatform::SyncFileSystem(top);  // advisory: the fsyncs below decide
+        close(top);
+    }
     auto visit = [&](FolderStack& stack, const MovedFolder& folder) {
         for (size_t i = folder.first_file; i < folder.first_file + folder.file_count; ++i) {
             const std::string& name = record.files[i];
@@ -974,7 +976,7 @@ int MoveFolderAcross(const ustring& src, const ustring& dst)
         return -3;
     MoveRecord record;
     int copied = CopyTree(src, dst, record);
-    if (!SyncCopies(dst, record))
+    if (durable_moves.load(std::memory_order_relaxed) && !SyncCopies(dst, record))
         return -3;
     int removed = RemoveSources(src, record);
     return copied == 0 && removed == 0 ? 0 : -3;
@@ -1413,4 +1415,11 @@ int FSChown(const ustring& path, unsigned int uid, unsigned int gid)
     LOG_ERROR(FILE_OP_LOG, "FSChown: Failed to chown '%s' (code: %d, msg: %s)\n", path.c_str(), err,
               strerror(err));
     return -1;
+}
+
+// ==================================================================== seams
+
+void fileop_seams::SetDurableMoves(bool durable)
+{
+    durable_moves.store(durable, std::memory_order_relaxed);
 }

@@ -1,15 +1,29 @@
-// Timing harness for the file layer against the system tools, one run each:
-//   FSCopy of a 256 MiB file          against cp (and cp followed by sync)
-//   FSRemove of a 20,000-entry tree   against rm -rf
-//   FSRename of a 2,000-entry tree from /dev/shm to another volume against mv
-// Usage: file_bench [work folder on a disk volume [copy|remove|move]]
-// (default: the temp folder, all three)
+// Timing harness for the file layer against the system tools. Each case runs
+// in pairs, ours and the tool's on identical fresh data, the order alternating
+// from pair to pair, and reports the medians of wall and CPU time (user plus
+// system; a tool's CPU time is its processes' own, from wait4) and the median
+// of the per-pair ratios:
+//   copy     FSCopy of a 256 MiB file            against cp + sync FILE
+//   remove   FSRemove of a 20,000-entry tree     against rm -rf
+//   move     FSRename of a 2,000-entry tree from /dev/shm to the work folder
+//            against mv, which makes nothing durable: with the copies made
+//            durable before the sources go (as the program moves), without
+//            (as mv moves), and made durable against mv followed by sync -f
+//   names    stored-name look-ups of every entry of an 8,000-entry folder
+//            (no tool; the time per look-up)
+// Usage: file_bench [work folder on a disk volume [copy|remove|move|names [pairs]]]
+// (default: the temp folder, every case, 5 pairs)
 // Everything the harness creates is removed before it exits.
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +31,13 @@
 #include <string>
 #include <vector>
 
+#include "file-op-seams.h"
 #include "file-op.h"
+#ifdef __linux__
+#include "platform/stored-name.h"
+#endif
+
+extern char** environ;
 
 namespace {
 
@@ -26,27 +46,117 @@ constexpr int kRemoveFolders = 100;
 constexpr int kRemoveFilesPerFolder = 199;   // 100 + 100 * 199 = 20,000 entries
 constexpr int kMoveFolders = 20;
 constexpr int kMoveFilesPerFolder = 99;      // 20 + 20 * 99 = 2,000 entries
+constexpr int kNameEntries = 8000;
 
-double Seconds(const std::function<void()>& work)
+struct Cost {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double Seconds(const struct timeval& t)
 {
-    auto start = std::chrono::steady_clock::now();
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double CpuSeconds(const struct rusage& usage)
+{
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double Now()
+{
+    std::chrono::duration<double> since = std::chrono::steady_clock::now().time_since_epoch();
+    return since.count();
+}
+
+// Cost of `work` run in this process (which has no other thread).
+Cost Measure(const std::function<void()>& work)
+{
+    struct rusage before;
+    struct rusage after;
+    getrusage(RUSAGE_SELF, &before);
+    double start = Now();
     work();
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return elapsed.count();
+    Cost cost;
+    cost.wall = Now() - start;
+    getrusage(RUSAGE_SELF, &after);
+    cost.cpu = CpuSeconds(after) - CpuSeconds(before);
+    return cost;
 }
 
-bool Run(const std::string& command)
+using Command = std::vector<std::string>;
+
+// Runs the commands one after the other, without a shell; their summed cost.
+bool RunTools(const std::vector<Command>& commands, Cost& cost)
 {
-    int status = system(command.c_str());
-    if (status != 0)
-        fprintf(stderr, "command failed (%d): %s\n", status, command.c_str());
-    return status == 0;
+    cost = Cost();
+    double start = Now();
+    for (const Command& command : commands) {
+        std::vector<char*> argv;
+        for (const std::string& word : command)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            fprintf(stderr, "cannot start %s\n", argv[0]);
+            return false;
+        }
+        int status = 0;
+        struct rusage usage;
+        if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            fprintf(stderr, "%s failed (status %d)\n", argv[0], status);
+            return false;
+        }
+        cost.cpu += CpuSeconds(usage);
+    }
+    cost.wall = Now() - start;
+    return true;
 }
 
-std::string Quoted(const std::string& path)
+bool Run(const Command& command)
 {
-    return "'" + path + "'";
+    Cost ignored;
+    return RunTools({command}, ignored);
 }
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Paired samples of one case against one tool.
+struct Pairs {
+    std::vector<Cost> ours;
+    std::vector<Cost> theirs;
+
+    void Add(const Cost& a, const Cost& b)
+    {
+        ours.push_back(a);
+        theirs.push_back(b);
+    }
+    void Report(const char* what, const char* tool) const
+    {
+        if (ours.empty()) {
+            printf("%s: no complete pair\n", what);
+            return;
+        }
+        std::vector<double> ow, oc, tw, tc, rw, rc;
+        for (size_t i = 0; i < ours.size(); ++i) {
+            ow.push_back(ours[i].wall);
+            oc.push_back(ours[i].cpu);
+            tw.push_back(theirs[i].wall);
+            tc.push_back(theirs[i].cpu);
+            rw.push_back(ours[i].wall / theirs[i].wall);
+            rc.push_back(theirs[i].cpu > 0 ? ours[i].cpu / theirs[i].cpu : 0);
+        }
+        printf("%s against %s (median of %zu pairs)\n", what, tool, ours.size());
+        printf("    wall  ours %8.3f s   %-16s %8.3f s   ratio %.2f\n", Median(ow), tool, Median(tw), Median(rw));
+        printf("    cpu   ours %8.3f s   %-16s %8.3f s   ratio %.2f\n", Median(oc), tool, Median(tc), Median(rc));
+        fflush(stdout);
+    }
+};
 
 bool WriteFile(const std::string& path, size_t bytes)
 {
@@ -78,61 +188,85 @@ bool MakeTree(const std::string& root, int folders, int files)
                 return false;
         }
     }
-    sync();
     return true;
 }
 
-void Report(const char* what, double ours, double theirs, const char* tool)
+// Runs one pair, ours first on even pairs and the tool first on odd ones.
+bool RunPair(int pair, const std::function<bool(Cost&)>& ours, const std::function<bool(Cost&)>& theirs,
+             Pairs& pairs)
 {
-    printf("%-44s %8.3f s   %-14s %8.3f s   ratio %.2f\n", what, ours, tool, theirs, ours / theirs);
+    Cost a;
+    Cost b;
+    bool ok = pair % 2 == 0 ? ours(a) && theirs(b) : theirs(b) && ours(a);
+    if (ok)
+        pairs.Add(a, b);
+    return ok;
 }
 
-void BenchCopy(const std::string& base)
+void BenchCopy(const std::string& base, int count)
 {
     std::string src = base + "/copy-src";
+    std::string ours = base + "/copy-ours";
+    std::string theirs = base + "/copy-cp";
     if (!WriteFile(src, kCopyBytes)) {
         fprintf(stderr, "cannot write %s\n", src.c_str());
         return;
     }
-    std::string ours = base + "/copy-ours";
-    std::string theirs = base + "/copy-cp";
-    int result = 0;
-    double t_ours = Seconds([&] { result = FSCopy(src, ours, false); });
-    unlink(ours.c_str());
-    sync();
-    double t_cp = Seconds([&] { Run("cp " + Quoted(src) + " " + Quoted(theirs)); });
-    unlink(theirs.c_str());
-    sync();
-    double t_cp_sync = Seconds([&] { Run("cp " + Quoted(src) + " " + Quoted(theirs) + " && sync " + Quoted(theirs)); });
-    unlink(theirs.c_str());
+    Pairs pairs;
+    for (int pair = 0; pair < count; ++pair) {
+        auto run_ours = [&](Cost& cost) {
+            int result = 0;
+            sync();
+            cost = Measure([&] { result = FSCopy(src, ours, false); });
+            unlink(ours.c_str());
+            if (result != 0)
+                fprintf(stderr, "FSCopy failed: %d\n", result);
+            return result == 0;
+        };
+        auto run_theirs = [&](Cost& cost) {
+            sync();
+            bool ok = RunTools({{"cp", src, theirs}, {"sync", theirs}}, cost);
+            unlink(theirs.c_str());
+            return ok;
+        };
+        if (!RunPair(pair, run_ours, run_theirs, pairs))
+            break;
+    }
     unlink(src.c_str());
-    if (result != 0)
-        fprintf(stderr, "FSCopy failed: %d\n", result);
-    Report("FSCopy 256 MiB (fsync included)", t_ours, t_cp, "cp");
-    Report("FSCopy 256 MiB (fsync included)", t_ours, t_cp_sync, "cp + sync FILE");
+    pairs.Report("FSCopy 256 MiB (fsync included)", "cp + sync FILE");
 }
 
-void BenchRemove(const std::string& base)
+void BenchRemove(const std::string& base, int count)
 {
     std::string ours = base + "/remove-ours";
     std::string theirs = base + "/remove-rm";
-    if (!MakeTree(ours, kRemoveFolders, kRemoveFilesPerFolder) ||
-        !MakeTree(theirs, kRemoveFolders, kRemoveFilesPerFolder)) {
-        fprintf(stderr, "cannot build the removal trees\n");
-        Run("rm -rf " + Quoted(ours) + " " + Quoted(theirs));
-        return;
+    Pairs pairs;
+    for (int pair = 0; pair < count; ++pair) {
+        if (!MakeTree(ours, kRemoveFolders, kRemoveFilesPerFolder) ||
+            !MakeTree(theirs, kRemoveFolders, kRemoveFilesPerFolder)) {
+            fprintf(stderr, "cannot build the removal trees\n");
+            break;
+        }
+        auto run_ours = [&](Cost& cost) {
+            int result = 0;
+            sync();
+            cost = Measure([&] { result = FSRemove(ours, false); });
+            if (result != 0)
+                fprintf(stderr, "FSRemove failed: %d\n", result);
+            return result == 0;
+        };
+        auto run_theirs = [&](Cost& cost) {
+            sync();
+            return RunTools({{"rm", "-rf", theirs}}, cost);
+        };
+        if (!RunPair(pair, run_ours, run_theirs, pairs))
+            break;
     }
-    int result = 0;
-    double t_ours = Seconds([&] { result = FSRemove(ours, false); });
-    double t_rm = Seconds([&] { Run("rm -rf " + Quoted(theirs)); });
-    if (result != 0) {
-        fprintf(stderr, "FSRemove failed: %d\n", result);
-        Run("rm -rf " + Quoted(ours));
-    }
-    Report("FSRemove 20,000 entries", t_ours, t_rm, "rm -rf");
+    Run({"rm", "-rf", ours, theirs});
+    pairs.Report("FSRemove 20,000 entries", "rm -rf");
 }
 
-void BenchMove(const std::string& base)
+void BenchMove(const std::string& base, int count)
 {
     struct stat here;
     struct stat shm;
@@ -148,18 +282,96 @@ void BenchMove(const std::string& base)
     std::string src_mv = shm_root + "/mv";
     std::string dst_ours = base + "/moved-ours";
     std::string dst_mv = base + "/moved-mv";
-    int result = 0;
-    double t_ours = -1;
-    double t_mv = -1;
-    if (MakeTree(src_ours, kMoveFolders, kMoveFilesPerFolder) && MakeTree(src_mv, kMoveFolders, kMoveFilesPerFolder)) {
-        t_ours = Seconds([&] { result = FSRename(src_ours, dst_ours, true); });
-        t_mv = Seconds([&] { Run("mv " + Quoted(src_mv) + " " + Quoted(dst_mv)); });
+    // Ours durable against mv, ours not durable against mv, ours durable
+    // against mv + sync -f.
+    struct Variant {
+        bool durable;
+        bool tool_syncs;
+        const char* what;
+        const char* tool;
+        Pairs pairs;
+    } variants[] = {{true, false, "FSRename 2,000 entries /dev/shm -> disk, durable", "mv", {}},
+                    {false, false, "FSRename 2,000 entries /dev/shm -> disk, not durable", "mv", {}},
+                    {true, true, "FSRename 2,000 entries /dev/shm -> disk, durable", "mv + sync -f", {}}};
+    bool ok = true;
+    for (Variant& variant : variants) {
+        fileop_seams::SetDurableMoves(variant.durable);
+        for (int pair = 0; ok && pair < count; ++pair) {
+            if (!MakeTree(src_ours, kMoveFolders, kMoveFilesPerFolder) ||
+                !MakeTree(src_mv, kMoveFolders, kMoveFilesPerFolder)) {
+                fprintf(stderr, "cannot build the trees to move\n");
+                ok = false;
+                break;
+            }
+            auto run_ours = [&](Cost& cost) {
+                int result = 0;
+                sync();
+                cost = Measure([&] { result = FSRename(src_ours, dst_ours, true); });
+                if (result != 0)
+                    fprintf(stderr, "FSRename failed: %d\n", result);
+                return result == 0;
+            };
+            auto run_theirs = [&](Cost& cost) {
+                sync();
+                std::vector<Command> commands = {{"mv", src_mv, dst_mv}};
+                if (variant.tool_syncs)
+                    commands.push_back({"sync", "-f", dst_mv});
+                return RunTools(commands, cost);
+            };
+            ok = RunPair(pair, run_ours, run_theirs, variant.pairs);
+            Run({"rm", "-rf", src_ours, src_mv, dst_ours, dst_mv});
+        }
     }
-    Run("rm -rf " + Quoted(shm_root) + " " + Quoted(dst_ours) + " " + Quoted(dst_mv));
-    if (result != 0)
-        fprintf(stderr, "FSRename failed: %d\n", result);
-    if (t_ours >= 0)
-        Report("FSRename 2,000 entries /dev/shm -> disk", t_ours, t_mv, "mv");
+    fileop_seams::SetDurableMoves(true);
+    Run({"rm", "-rf", shm_root});
+    for (const Variant& variant : variants)
+        variant.pairs.Report(variant.what, variant.tool);
+}
+
+void BenchNames(const std::string& base, int count)
+{
+#ifdef __linux__
+    std::string folder = base + "/names";
+    if (mkdir(folder.c_str(), 0755) != 0)
+        return;
+    std::vector<std::string> names;
+    std::vector<struct stat> objects(kNameEntries);
+    for (int i = 0; i < kNameEntries; ++i) {
+        names.push_back("Entry-" + std::to_string(i));
+        std::string path = folder + "/" + names.back();
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        if (fd < 0 || close(fd) != 0 || lstat(path.c_str(), &objects[i]) != 0)
+            return;
+    }
+    // An old enough folder time lets the listing be kept from one look-up
+    // to the next.
+    struct timeval past[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimes(folder.c_str(), past);
+    std::vector<double> per_lookup;
+    for (int run = 0; run < count; ++run) {
+        int misses = 0;
+        Cost cost = Measure([&] {
+            std::string stored;
+            for (int i = 0; i < kNameEntries; ++i) {
+                // Asked for in upper case: found through the listing, as a
+                // case-insensitive volume would make it.
+                std::string asked = names[i];
+                std::transform(asked.begin(), asked.end(), asked.begin(), ::toupper);
+                misses += !fileplatform::StoredEntryName(folder, asked, objects[i], stored) || stored != names[i];
+            }
+        });
+        if (misses != 0)
+            fprintf(stderr, "stored names: %d look-ups wrong\n", misses);
+        per_lookup.push_back(cost.wall / kNameEntries);
+    }
+    Run({"rm", "-rf", folder});
+    printf("Stored-name look-ups, 8,000 entries in one folder (median of %d runs)\n", count);
+    printf("    wall  %.2f us per look-up, %.3f s for the folder\n", Median(per_lookup) * 1e6,
+           Median(per_lookup) * kNameEntries);
+#else
+    (void)base;
+    (void)count;
+#endif
 }
 
 }  // namespace
@@ -174,12 +386,15 @@ int main(int argc, char** argv)
     }
     std::string base = pattern;
     std::string only = argc > 2 ? argv[2] : "";
+    int count = argc > 3 ? std::max(1, atoi(argv[3])) : 5;
     if (only.empty() || only == "copy")
-        BenchCopy(base);
+        BenchCopy(base, count);
     if (only.empty() || only == "remove")
-        BenchRemove(base);
+        BenchRemove(base, count);
     if (only.empty() || only == "move")
-        BenchMove(base);
-    Run("rm -rf " + Quoted(base));
+        BenchMove(base, count);
+    if (only.empty() || only == "names")
+        BenchNames(base, count);
+    Run({"rm", "-rf", base});
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "platform/writeback.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace fileplatform {
 
@@ -13,6 +14,11 @@ void AdviseSequentialRead(int fd)
 bool StartWriteback(int fd, off_t offset, off_t length)
 {
     return sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE) == 0;
+}
+
+bool SyncFileSystem(int fd)
+{
+    return syncfs(fd) == 0;
 }
 
 }  // namespace fileplatform

@@ -1,4 +1,5 @@
-// Apple systems have no asynchronous range writeback; the final fsync does it all.
+// Apple systems have no asynchronous range writeback and no file-system
+// wide sync of one volume; the final fsync does it all.
 #include "platform/writeback.h"
 
 namespace fileplatform {
@@ -6,6 +7,11 @@ namespace fileplatform {
 void AdviseSequentialRead(int) {}
 
 bool StartWriteback(int, off_t, off_t)
+{
+    return false;
+}
+
+bool SyncFileSystem(int)
 {
     return false;
 }

@@ -14,4 +14,9 @@ void AdviseSequentialRead(int fd);
 // for them; returns false when the descriptor does not support it.
 bool StartWriteback(int fd, off_t offset, off_t length);
 
+// Writes back everything written to the file system holding `fd` and waits
+// for it, in one batch; false when that fails or the system has no such
+// call. Errors of single files are left for their own fsync to report.
+bool SyncFileSystem(int fd);
+
 }  // namespace fileplatform
