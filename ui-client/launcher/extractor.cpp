@@ -189,6 +189,7 @@ int Extractor::Extract()
         return -1;
     }
     LOG_DEBUG(kComponent, "decompress from '%s' to '%s'\n", src_path.c_str(), dest_path.c_str());
+    safe_folders.clear();
     Notify_Adapter::GetInstance()->UpdateDialogText(StrTable::LoadStr(537).arg(StrTable::LoadStr(841)));
 
     int total = Count();
@@ -281,6 +282,7 @@ int Extractor::PrepareEntry(archive_entry* entry)
         return -1;
     }
     archive_entry_set_perm(entry, archive_entry_perm(entry) & ~static_cast<mode_t>(S_ISUID | S_ISGID));
+    ForgetSafeFolder(ustring(name));
     archive_entry_set_pathname(entry, path.c_str_utf8());
     if (link != nullptr)
         archive_entry_set_hardlink(entry, link_path.c_str_utf8());
@@ -292,8 +294,35 @@ int Extractor::PrepareEntry(archive_entry* entry)
 // The walk stops at the first component that does not exist or is not a
 // folder (the disk writer creates or replaces it), and at "..", which the
 // disk writer refuses itself. dest_path and the folders above it are
-// never looked at, so a home folder reached through a link keeps working.
-bool Extractor::ReachesThroughLink(const ustring& relative, bool include_last) const
+// never looked at, so a home folder reached through a link keeps working. A
+// folder found to be a real folder is not examined again during the same
+// extraction unless an entry replaces it (see ForgetSafeFolder).
+// An entry replaces whatever is at its path: a folder found safe there may
+// become a link, so it is examined again next time. The key is spelled as
+// ReachesThroughLink spells it (no empty or "." parts); a name with ".."
+// forgets everything.
+void Extractor::ForgetSafeFolder(const ustring& relative)
+{
+    std::string key(dest_path.c_str(), dest_path.length());
+    const std::string text(relative.c_str(), relative.length());
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string part = text.substr(start, end - start);
+        if (part == "..") {
+            safe_folders.clear();
+            return;
+        }
+        if (!part.empty() && part != ".")
+            key += "/" + part;
+        start = end + 1;
+    }
+    safe_folders.erase(key);
+}
+
+bool Extractor::ReachesThroughLink(const ustring& relative, bool include_last)
 {
     const char* text = relative.c_str();
     const size_t length = relative.length();
@@ -312,13 +341,17 @@ bool Extractor::ReachesThroughLink(const ustring& relative, bool include_last) c
         if (size > 0 && !(size == 1 && text[start] == '.')) {
             path += "/";
             path.append(text + start, size);
-            struct stat st;
-            if (lstat(path.c_str(), &st) != 0)
-                return !(errno == ENOENT || errno == ENOTDIR);
-            if (S_ISLNK(st.st_mode))
-                return true;
-            if (!S_ISDIR(st.st_mode))
-                return false;
+            std::string key(path.c_str(), path.length());
+            if (safe_folders.count(key) == 0) {
+                struct stat st;
+                if (lstat(path.c_str(), &st) != 0)
+                    return !(errno == ENOENT || errno == ENOTDIR);
+                if (S_ISLNK(st.st_mode))
+                    return true;
+                if (!S_ISDIR(st.st_mode))
+                    return false;
+                safe_folders.insert(std::move(key));
+            }
         }
         start = end + 1;
     }

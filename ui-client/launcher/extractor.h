@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 #include "ustring.h"
 
@@ -33,5 +34,9 @@ private:
     archive* OpenForListing();
     int ExtractEntries(archive* reader, archive* writer, int total);
     int PrepareEntry(archive_entry* entry);
-    bool ReachesThroughLink(const ustring& relative, bool include_last) const;
+    bool ReachesThroughLink(const ustring& relative, bool include_last);
+    void ForgetSafeFolder(const ustring& relative);
+
+    // Folders below dest_path already found to be real folders in this extraction.
+    std::unordered_set<std::string> safe_folders;
 };

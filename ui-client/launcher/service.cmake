@@ -28,5 +28,7 @@ else()
     ${_service_dir}/platform/linux-app-registry.h
     ${_service_dir}/platform/linux-app-registry.cpp
     ${_service_dir}/platform/linux-app-opener.h
-    ${_service_dir}/platform/linux-app-opener.cpp)
+    ${_service_dir}/platform/linux-app-opener.cpp
+    ${_service_dir}/platform/spawn.h
+    ${_service_dir}/platform/spawn-posix.cpp)
 endif()

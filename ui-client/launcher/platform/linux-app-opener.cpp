@@ -1,9 +1,9 @@
 #include "platform/linux-app-opener.h"
 
 #include <QFileInfo>
-#include <QProcess>
 
 #include "platform/bundle-info.h"
+#include "platform/spawn.h"
 
 bool LinuxAppOpener::OpenNewInstance(const QString& bundle, QString* error)
 {
@@ -15,17 +15,15 @@ bool LinuxAppOpener::OpenNewInstance(const QString& bundle, QString* error)
         *error = QStringLiteral("'%1' is not an executable file").arg(executable);
         return false;
     }
-    // A detached process gets its own session (setsid) and is reparented, so
-    // it outlives the launcher; it inherits none of our standard streams.
-    QProcess process;
-    process.setProgram(executable);
-    process.setWorkingDirectory(info.absolutePath());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    qint64 pid = 0;
-    if (!process.startDetached(&pid)) {
-        *error = QStringLiteral("cannot start '%1': %2").arg(executable, process.errorString());
+    // The client leads a session of its own, so it outlives the launcher,
+    // and inherits none of our standard streams.
+    SpawnOptions options;
+    options.workingFolder = info.absolutePath();
+    options.newSession = true;
+    long pid = 0;
+    QString reason;
+    if (!SpawnProgram(executable, QStringList(), options, &pid, &reason)) {
+        *error = QStringLiteral("cannot start '%1': %2").arg(executable, reason);
         return false;
     }
     return true;

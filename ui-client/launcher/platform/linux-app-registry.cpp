@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include "log.h"
 #include "platform/desktop-entry.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -19,10 +19,11 @@ void RefreshDesktopDatabase(const QString& folder)
     const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
     if (tool.isEmpty())
         return;
-    const int code = QProcess::execute(tool, QStringList() << QStringLiteral("-q") << folder);
+    QString reason;
+    const int code = RunProgram(tool, QStringList() << QStringLiteral("-q") << folder, &reason);
     if (code != 0)
-        LOG_WARNING(kComponent, "update-desktop-database '%s' exited with %d\n",
-                    folder.toUtf8().constData(), code);
+        LOG_WARNING(kComponent, "update-desktop-database '%s' exited with %d%s%s\n", folder.toUtf8().constData(),
+                    code, reason.isEmpty() ? "" : ": ", reason.toUtf8().constData());
 }
 
 }  // namespace
