@@ -247,9 +247,13 @@ int main(int argc, char** argv)
     RegisterTranslationResource();
     SetPluginFolder(exe);
 
+    // The window class stays the same however the launcher was started.
+    QCoreApplication::setApplicationName(QStringLiteral("lumora-launcher"));
     g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
     QtSingleApplication app(argc, argv, true);
     qInstallMessageHandler(g_previousHandler);
+    // The launcher's desktop entry: window class and Wayland application id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.lumora.launcher"));
     ReportUnknownOptions(QCoreApplication::arguments());
     RegisterPaths();
     OpenLog();
