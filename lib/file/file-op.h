@@ -88,14 +88,20 @@ int FSMKDir(const ustring& path, bool recursive);
 // umask. `fail_pos`, when given, points into path.c_str() where the walk
 // stopped. 0 or -1.
 int FSMKDirP(const ustring& path, char** fail_pos, bool force, unsigned short mode);
-// Recursive removal that never follows links. 0 nothing remains; -1 bad or
-// unreadable path; -3 something could not be removed. The flag is unused.
+// Recursive removal that never follows links. It works relative to folder
+// descriptors, a few open at a time, so neither the depth of a tree nor the
+// length of its paths limits it. 0 nothing remains; -1 bad or unreadable
+// path; -3 something could not be removed. The flag is unused.
 int FSRemove(const ustring& path, bool flag);
-// Move with a copy fallback across file systems. 0; -1 empty argument;
-// -2 source missing; -3 move failed; -100 name too long.
+// Move with a copy fallback across file systems: a folder is copied whole
+// (merged into a folder already at `dst`), every copy is made durable, and
+// only then are the sources removed; after a failed copy the entries copied
+// before it are moved all the same. 0; -1 empty argument; -2 source missing;
+// -3 move failed; -100 name too long.
 int FSRename(const ustring& src, const ustring& dst, bool case_sensitive);
-// Byte copy through an 8192-byte buffer, flushed before it counts as done;
-// with `remove_src` the source is removed only after that. 0; -1 failure;
+// Byte copy, made by the kernel where the system offers it and through an
+// 8192-byte buffer otherwise, flushed before it counts as done; with
+// `remove_src` the source is removed only after that. 0; -1 failure;
 // -2 destination out of space or quota.
 int FSCopy(const ustring& src, const ustring& dst, bool remove_src);
 // 0 with the handle open; -1 on failure (handle untouched).
