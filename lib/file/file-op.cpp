@@ -1043,7 +1043,13 @@ bool IsFileExist(const ustring& path, bool case_sensitive)
         return false;
     if (!case_sensitive)
         return true;
-    return SamePathText(info.path, path);
+    // The canonical path resolves the links above the entry; only the
+    // entry's own name is compared with the name the folder stores, so a
+    // home reached through a link is not "missing".
+    const ustring name = BaseName(path);
+    if (name.empty() || name == ustring(".") || name == ustring(".."))
+        return SamePathText(info.path, path);
+    return SamePathText(info.name, name);
 }
 
 int FSStat(const ustring& path, _FILE_INFO_tag& info, bool case_sensitive)
