@@ -241,24 +241,24 @@ void BenchRemove(const std::string& base, int count)
     std::string ours = base + "/remove-ours";
     std::string theirs = base + "/remove-rm";
     Pairs pairs;
+    // Each side removes a tree built just before, in the same state.
+    auto build = [](const std::string& root) {
+        bool ok = MakeTree(root, kRemoveFolders, kRemoveFilesPerFolder);
+        if (!ok)
+            fprintf(stderr, "cannot build %s\n", root.c_str());
+        sync();
+        return ok;
+    };
     for (int pair = 0; pair < count; ++pair) {
-        if (!MakeTree(ours, kRemoveFolders, kRemoveFilesPerFolder) ||
-            !MakeTree(theirs, kRemoveFolders, kRemoveFilesPerFolder)) {
-            fprintf(stderr, "cannot build the removal trees\n");
-            break;
-        }
         auto run_ours = [&](Cost& cost) {
-            int result = 0;
-            sync();
-            cost = Measure([&] { result = FSRemove(ours, false); });
+            int result = -1;
+            if (build(ours))
+                cost = Measure([&] { result = FSRemove(ours, false); });
             if (result != 0)
                 fprintf(stderr, "FSRemove failed: %d\n", result);
             return result == 0;
         };
-        auto run_theirs = [&](Cost& cost) {
-            sync();
-            return RunTools({{"rm", "-rf", theirs}}, cost);
-        };
+        auto run_theirs = [&](Cost& cost) { return build(theirs) && RunTools({{"rm", "-rf", theirs}}, cost); };
         if (!RunPair(pair, run_ours, run_theirs, pairs))
             break;
     }
@@ -293,30 +293,31 @@ void BenchMove(const std::string& base, int count)
     } variants[] = {{true, false, "FSRename 2,000 entries /dev/shm -> disk, durable", "mv", {}},
                     {false, false, "FSRename 2,000 entries /dev/shm -> disk, not durable", "mv", {}},
                     {true, true, "FSRename 2,000 entries /dev/shm -> disk, durable", "mv + sync -f", {}}};
+    // Each side moves a tree built just before, in the same state.
+    auto build = [](const std::string& root) {
+        bool ok = MakeTree(root, kMoveFolders, kMoveFilesPerFolder);
+        if (!ok)
+            fprintf(stderr, "cannot build %s\n", root.c_str());
+        sync();
+        return ok;
+    };
     bool ok = true;
     for (Variant& variant : variants) {
         fileop_seams::SetDurableMoves(variant.durable);
         for (int pair = 0; ok && pair < count; ++pair) {
-            if (!MakeTree(src_ours, kMoveFolders, kMoveFilesPerFolder) ||
-                !MakeTree(src_mv, kMoveFolders, kMoveFilesPerFolder)) {
-                fprintf(stderr, "cannot build the trees to move\n");
-                ok = false;
-                break;
-            }
             auto run_ours = [&](Cost& cost) {
-                int result = 0;
-                sync();
-                cost = Measure([&] { result = FSRename(src_ours, dst_ours, true); });
+                int result = -1;
+                if (build(src_ours))
+                    cost = Measure([&] { result = FSRename(src_ours, dst_ours, true); });
                 if (result != 0)
                     fprintf(stderr, "FSRename failed: %d\n", result);
                 return result == 0;
             };
             auto run_theirs = [&](Cost& cost) {
-                sync();
                 std::vector<Command> commands = {{"mv", src_mv, dst_mv}};
                 if (variant.tool_syncs)
                     commands.push_back({"sync", "-f", dst_mv});
-                return RunTools(commands, cost);
+                return build(src_mv) && RunTools(commands, cost);
             };
             ok = RunPair(pair, run_ours, run_theirs, variant.pairs);
             Run({"rm", "-rf", src_ours, src_mv, dst_ours, dst_mv});
