@@ -890,10 +890,12 @@ bool SyncFolder(int fd, const std::string& path)
 
 // Makes every copy the move made durable: each copied file, each folder it
 // copied into, and the folder holding `dst`. The file system is first
-// written back as a whole, in one batch, where the system can: the fsync of
-// each copy then has nothing left to write (no journal commit of its own),
-// yet still reports a write error of that file. Every failure is reported,
-// with the file it concerns; true when there was none.
+// written back as a whole, in one batch, where the system can (with
+// whatever else is waiting to be written there): the fsync of each copy then
+// has nothing left to write (no journal commit of its own), yet still
+// reports a write error of that file. This measured faster than starting
+// each file's writeback as it is copied. Every failure is reported, with the
+// file it concerns; true when there was none.
 bool SyncCopies(const ustring& dst, const MoveRecord& record)
 {
     bool synced = true;
