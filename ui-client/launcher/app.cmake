@@ -64,7 +64,9 @@ add_custom_command(OUTPUT "${_bundle_resources}/images/ico_72_tidewell.png"
 # minimal for headless runs), the GL integrations that xcb loads, what the
 # wayland platform loads (shell integrations, the client-side window
 # decoration, the EGL buffer integration) and the GTK 3 platform theme, which
-# gives the dialog the desktop's palette (a dark one included).
+# Qt picks on GTK-based desktops for their fonts, icon theme and dialogs (in
+# Qt 5.15 it does not pass on GTK's colours, so a dark desktop theme leaves the
+# dialog light).
 # The executable's library path is this plug-in folder alone, so whatever the
 # toolkit loads at run time must be in it.
 set(_bundle_plugin_targets
