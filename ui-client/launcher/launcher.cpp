@@ -1,9 +1,17 @@
 #include "launcher.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QIcon>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStyle>
+
+#include <limits>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -25,10 +33,9 @@ const int kTextInitializing = 537;  // "%1 is initializing..."
 const int kTextClientName = 841;    // "Lumora Client"
 
 const char kIconFile[] = "/images/ico_72_tidewell.png";
-const char kDialogStyleSheet[] =
-    "QProgressDialog { background-color: WhiteSmoke; vertical-align: middle; }";
 const double kDialogWidth = 400.0;
 const double kDialogHeight = 80.0;
+const qreal kFallbackPointSize = 12.0;
 
 // QThread::wait synchronises inside QtCore, which ThreadSanitizer does not see
 // when Qt is not built with it: mark the end of the thread's run and the
@@ -59,6 +66,16 @@ QString ClientText(int id)
 
 }  // namespace
 
+QFont LauncherFont()
+{
+    const QFont asked = QApplication::font();
+    if (QFontInfo(asked).family().compare(asked.family(), Qt::CaseInsensitive) == 0)
+        return asked;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSizeF(asked.pointSizeF() > 0 ? asked.pointSizeF() : kFallbackPointSize);
+    return font;
+}
+
 // ---------------------------------------------------------------------------
 // HandlerThread
 
@@ -74,22 +91,62 @@ void HandlerThread::run()
 ProcessingProgressDialog::ProcessingProgressDialog()
     : QProgressDialog(nullptr, Qt::WindowFlags())
 {
-    const QFont font = QApplication::font();
     const QString icon_path =
         UIPathManager::getInstance()->getPath("root_resource_path") + kIconFile;
 
     setWindowTitle(StrTable::LoadStr(kTextClientName));
     setWindowIcon(QIcon(icon_path));
     setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    setCancelButton(nullptr);
+    setAutoReset(false);
     setValue(0);
     setRange(0, 100);
-    setLabelText(ClientText(kTextInitializing));
-    setFont(font);
+    // The launcher decides when the window appears; QProgressDialog's own
+    // show-when-slow estimate would bring it up after a few milliseconds.
+    setMinimumDuration(std::numeric_limits<int>::max());
+    label = findChild<QLabel*>();
+    label->setWordWrap(true);
+    setFont(LauncherFont());
     setModal(true);
     setWindowModality(Qt::WindowModal);
-    setFixedSize(static_cast<int>(DPIinfo::getInstance()->getDPI() * kDialogWidth),
-                 static_cast<int>(DPIinfo::getInstance()->getDPI() * kDialogHeight));
-    setStyleSheet(DPIinfo::getInstance()->getScaledStyleSheet(kDialogStyleSheet));
+    const double scale = DPIinfo::getInstance()->getDPI();
+    setFixedWidth(static_cast<int>(scale * kDialogWidth));
+    base_height = static_cast<int>(scale * kDialogHeight);
+    SetText(ClientText(kTextInitializing));
+}
+
+void ProcessingProgressDialog::SetText(const QString& text)
+{
+    setLabelText(text);
+    FitHeight();
+}
+
+void ProcessingProgressDialog::reject()
+{
+    // Escape: the installation goes on; the launcher hides the window when done.
+}
+
+void ProcessingProgressDialog::closeEvent(QCloseEvent* event)
+{
+    // QProgressDialog would cancel and hide; the launcher hides the window itself.
+    event->ignore();
+}
+
+// QProgressDialog puts the label at the top, over the whole width less the
+// side margins (at most a tenth of the width each), and the bar under it,
+// one spacing below, with the bottom margin under the bar. The label gets
+// the height its wrapped text needs; the window never gets lower than its
+// base height.
+void ProcessingProgressDialog::FitHeight()
+{
+    const QStyle* s = style();
+    const int spacing = s->pixelMetric(QStyle::PM_LayoutVerticalSpacing, nullptr, this);
+    const int bottom = s->pixelMetric(QStyle::PM_LayoutBottomMargin, nullptr, this);
+    const int left = qMin(width() / 10, s->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, this));
+    const int right = qMin(width() / 10, s->pixelMetric(QStyle::PM_LayoutRightMargin, nullptr, this));
+    const int text = label->heightForWidth(width() - left - right);
+    const int bar = findChild<QProgressBar*>()->sizeHint().height();
+    setFixedHeight(qMax(base_height, text + spacing + bar + bottom));
 }
 
 // ---------------------------------------------------------------------------
@@ -169,11 +226,8 @@ Launcher::Launcher()
 }
 
 Launcher::Launcher(Worker* worker)
-    : worker(worker), dialog(new ProcessingProgressDialog())
+    : worker(worker)
 {
-    dialog->setCancelButton(nullptr);
-    dialog->setAutoReset(false);
-
     Notify_Adapter* notify = Notify_Adapter::GetInstance();
     connect(this, &Launcher::sigStart, worker, &Worker::HandleServicce);
     connect(worker, &Worker::sigShowMsg, this, &Launcher::ShowMsgBox);
@@ -211,23 +265,32 @@ void Launcher::UpdateProgress(int total, int steps)
         return;
     }
     // 64-bit product: archives with more than 21 million entries stay exact.
-    dialog->setValue(static_cast<int>(static_cast<qint64>(steps) * 100 / total));
+    Dialog()->setValue(static_cast<int>(static_cast<qint64>(steps) * 100 / total));
 }
 
 void Launcher::SetLabelText(const QString& text)
 {
-    dialog->setLabelText(text);
+    Dialog()->SetText(text);
 }
 
 void Launcher::ShowMsgBox()
 {
-    dialog->show();
+    Dialog()->show();
+}
+
+ProcessingProgressDialog* Launcher::Dialog()
+{
+    if (!dialog)
+        dialog = new ProcessingProgressDialog();
+    return dialog;
 }
 
 void Launcher::LaunchDone()
 {
-    dialog->setValue(100);
-    dialog->hide();
+    if (dialog) {
+        dialog->setValue(100);
+        dialog->hide();
+    }
     worker->GetThread()->quit();
     worker->GetThread()->wait();
     QCoreApplication::quit();

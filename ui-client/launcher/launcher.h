@@ -2,6 +2,7 @@
 // Worker that runs the upgrade service on its own thread, and the progress dialog.
 #pragma once
 
+#include <QFont>
 #include <QObject>
 #include <QProgressDialog>
 #include <QString>
@@ -9,7 +10,14 @@
 
 #include "notify-adapter.h"
 
+class QCloseEvent;
+class QLabel;
 class Service;
+
+// The font of the launcher's windows: the application font when the system
+// has its family, otherwise the desktop's own UI font at the size asked for
+// (fontconfig would silently substitute an arbitrary family).
+QFont LauncherFont();
 
 // The worker thread: it only runs an event loop.
 class HandlerThread : public QThread {
@@ -22,12 +30,29 @@ protected:
     void run() override;
 };
 
-// Fixed-size, window-modal progress window; created hidden.
+// Window-modal progress window of a fixed width, created hidden, without a
+// cancel button. Its label wraps, and the window grows taller than its base
+// height when the text needs it. The running installation cannot be
+// interrupted from it: Escape and the window's close button do nothing.
 class ProcessingProgressDialog : public QProgressDialog {
     Q_OBJECT
 
 public:
     ProcessingProgressDialog();
+
+    // Sets the label and fits the height to it.
+    void SetText(const QString& text);
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FitHeight();
+
+    QLabel* label = nullptr;
+    int base_height = 0;
 };
 
 // Runs the service sequence on its own thread. Owns the thread and the service.
@@ -67,7 +92,8 @@ private:
 };
 
 // Lives on the main thread: owns the worker and the dialog, forwards progress
-// to the dialog and quits the application once the worker is done.
+// to the dialog and quits the application once the worker is done. The
+// dialog is built only when a run needs it.
 class Launcher : public QObject {
     Q_OBJECT
 
@@ -80,6 +106,7 @@ public:
     void Run();
     void Start();
 
+    // The dialog, or null while no run has needed it.
     ProcessingProgressDialog* GetDialog() const { return dialog; }
 
 signals:
@@ -92,6 +119,9 @@ private slots:
     void ShowMsgBox();
 
 private:
+    // The dialog, built on first use.
+    ProcessingProgressDialog* Dialog();
+
     Worker* worker = nullptr;
     ProcessingProgressDialog* dialog = nullptr;
 

@@ -26,15 +26,23 @@ QString ReadLog()
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// Also the dialog's event filter: it notes shows and the state when hidden.
+// Also the application's event filter: it notes the dialog's shows and its
+// state when hidden.
 struct LauncherRun : ::testing::Test, QObject {
-    void SetUp() override { ASSERT_TRUE(QDir().mkpath(AgedFolder())); }
-    bool eventFilter(QObject*, QEvent* event) override
+    void SetUp() override
     {
-        if (event->type() == QEvent::Show)
+        ASSERT_TRUE(QDir().mkpath(AgedFolder()));
+        qApp->installEventFilter(this);
+    }
+    void TearDown() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        auto* progress = qobject_cast<ProcessingProgressDialog*>(object);
+        if (progress && event->type() == QEvent::Show) {
             ++shows;
-        else if (event->type() == QEvent::Hide)
-            value_at_hide = dialog->value(), label_at_hide = dialog->labelText();
+        } else if (progress && event->type() == QEvent::Hide) {
+            value_at_hide = progress->value(), label_at_hide = progress->labelText();
+        }
         return false;
     }
     int LogLines(const QString& level, const QString& message) const
@@ -53,6 +61,7 @@ struct LauncherRun : ::testing::Test, QObject {
     // Seen on the main thread, with each bar value the label at that moment.
     QProgressDialog* dialog = nullptr;
     int shows = 0, value_at_hide = -1;
+    bool built = false;
     QString label_at_hide, log;
     std::vector<int> values;
     std::vector<QString> labels;
@@ -85,11 +94,15 @@ void LauncherRun::Run()
     const int log_start = ReadLog().size();
     auto* worker = new Worker(new RecordingService(this));
     auto* launcher = new Launcher(worker);
-    dialog = launcher->GetDialog();
-    dialog->setMinimumDuration(24 * 3600 * 1000);  // no show-when-slow: only the launcher shows it
-    dialog->installEventFilter(this);
-    connect(dialog->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this, [this](int value) {
-        values.push_back(value), labels.push_back(dialog->labelText()), off_main_thread |= !OnMainThread();
+    EXPECT_EQ(launcher->GetDialog(), nullptr) << "the dialog was built before a run needed it";
+    // Queued after the launcher's own slot: the dialog exists then, and no
+    // progress has reached it yet.
+    connect(worker, &Worker::sigShowMsg, this, [this, launcher] {
+        dialog = launcher->GetDialog();
+        ASSERT_NE(dialog, nullptr) << "asked to show, the launcher built no dialog";
+        connect(dialog->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this, [this](int value) {
+            values.push_back(value), labels.push_back(dialog->labelText()), off_main_thread |= !OnMainThread();
+        });
     });
     bool timed_out = false;
     QObject deadline;
@@ -100,7 +113,10 @@ void LauncherRun::Run()
     ASSERT_FALSE(timed_out) << "the launcher never finished";
     EXPECT_EQ(exit_code, 0);
     EXPECT_TRUE(worker->GetThread()->isFinished());
-    EXPECT_FALSE(dialog->isVisible());
+    built = launcher->GetDialog() != nullptr;
+    if (built) {
+        EXPECT_FALSE(launcher->GetDialog()->isVisible());
+    }
     delete launcher;
     EXPECT_TRUE(destroyed) << "the service outlived the launcher";
     EXPECT_FALSE(off_main_thread) << "the dialog was changed off the main thread";
@@ -114,6 +130,7 @@ TEST_F(LauncherRun, NoUpgradeNeverShowsTheDialogButStillStartsTheClient)
     Run();
     EXPECT_EQ(calls, (Calls{"PreUpgrade", "IsNeedUpgrade", "PostUpgrade"}));
     EXPECT_EQ(shows, 0);
+    EXPECT_FALSE(built) << "a run with nothing to upgrade built the dialog";
     EXPECT_EQ(log.count("] launcher("), 3) << log.toStdString();
     EXPECT_EQ(LogLines("DEBUG", "(running|no need to upgrade|done)"), 3);
 }
