@@ -6,9 +6,12 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -55,6 +58,26 @@ bool RecordPackageDigest(const QString& bundle)
     text = text.left(at) + "package_sha256=" +
            QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex() + "\n";
     return WriteFile(info, text);
+}
+
+QString FillerName(int i) { return QString("Resources/filler/%1/%2").arg(i / 500).arg(i); }
+std::string FillerData(int i) { return std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i); }
+
+QString WritePackage(const QString& path, int filler, const QString& client)
+{
+    std::vector<Entry> entries;
+    for (int i = 0; i < filler; ++i) {
+        if (i % 500 == 0)
+            entries.push_back({'d', ("Contents/" + QFileInfo(FillerName(i)).path()).toStdString(), "", 0755});
+        entries.push_back({'f', ("Contents/" + FillerName(i)).toStdString(), FillerData(i)});
+    }
+    for (QDirIterator it(client, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString name = QDir(client).relativeFilePath(it.next());
+        entries.push_back({it.fileInfo().isDir() ? 'd' : 'f', name.toStdString(), ReadFile(it.filePath()).toStdString(), 0755});
+    }
+    const bool ok = WriteArchive(QFile::encodeName(path).toStdString(), Zip, entries);
+    return ok ? QString::fromStdString(entries.back().name) : QString();
 }
 
 bool Gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
@@ -161,6 +184,23 @@ void Home::StopClient() const
     const pid_t pid = ClientPid();
     if (pid > 1 && ::kill(pid, SIGTERM) == 0 && !Poll([&] { return Gone(pid); }))
         ::kill(pid, SIGKILL);
+}
+
+void Home::StopEverythingStartedHere() const
+{
+    StopClient();
+    // A client that had not written its pid file yet, or one started from a
+    // copy below this folder: whatever runs from here is ended.
+    const QString prefix = root + '/';
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const pid_t pid = static_cast<pid_t>(entry.toInt(&number));
+        if (!number || pid == getpid())
+            continue;
+        const QString exe = QFileInfo("/proc/" + entry + "/exe").symLinkTarget();
+        if (exe.startsWith(prefix))
+            ::kill(pid, SIGKILL);
+    }
 }
 
 }  // namespace bundle_runner

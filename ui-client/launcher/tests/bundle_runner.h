@@ -30,6 +30,13 @@ bool WriteArchive(const std::string& path, Format format, const std::vector<Entr
 // build does, so that a test's own package is accepted.
 bool RecordPackageDigest(const QString& bundle);
 
+// A package of `filler` small files first, so that extracting it takes a
+// while, then the client bundle at `client`. Returns the name of the last
+// entry, empty on failure.
+QString FillerName(int i);    // "Resources/filler/<i / 500>/<i>"
+std::string FillerData(int i);
+QString WritePackage(const QString& path, int filler, const QString& client);
+
 struct Result {
     int exitCode = -1;  // also when the launcher crashed or missed the deadline
     QString out, err;
@@ -40,7 +47,7 @@ class Home {
 
 public:
     explicit Home(const QString& homeName = "home");
-    ~Home() { StopClient(); }
+    ~Home() { StopEverythingStartedHere(); }
     const QString root, path;  // canonical scratch folder, and HOME below it
     QString Lumora() const { return path + "/.Lumora"; }
     QString App() const { return Lumora() + "/Lumora.app"; }
@@ -56,6 +63,8 @@ public:
     pid_t ClientPid() const;                     // from .Lumora/ui.pid, 0 when none
     pid_t WaitForClient(pid_t other = 0) const;  // a live client other than `other`, or 0
     void StopClient() const;
+    // The client, and any other process whose executable lies below root.
+    void StopEverythingStartedHere() const;
 };
 
 }  // namespace bundle_runner

@@ -111,28 +111,6 @@ TEST(EndToEnd, EarlierGenerationIsMigratedWithItsData)
     EXPECT_GT(home.WaitForClient(), 0);
 }
 
-QString FillerName(int i) { return QString("Resources/filler/%1/%2").arg(i / 500).arg(i); }
-std::string FillerData(int i) { return std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i); }
-
-// `filler` small files first, so that extracting them takes a while, then
-// the client bundle. Returns the name of the last entry, empty on failure.
-QString WritePackage(const QString& path, int filler)
-{
-    std::vector<Entry> entries;
-    for (int i = 0; i < filler; ++i) {
-        if (i % 500 == 0)
-            entries.push_back({'d', ("Contents/" + QFileInfo(FillerName(i)).path()).toStdString(), "", 0755});
-        entries.push_back({'f', ("Contents/" + FillerName(i)).toStdString(), FillerData(i)});
-    }
-    for (QDirIterator it(kClient, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-         it.hasNext();) {
-        const QString name = QDir(kClient).relativeFilePath(it.next());
-        entries.push_back({it.fileInfo().isDir() ? 'd' : 'f', name.toStdString(), ReadFile(it.filePath()).toStdString(), 0755});
-    }
-    const bool ok = WriteArchive(QFile::encodeName(path).toStdString(), Zip, entries);
-    return ok ? QString::fromStdString(entries.back().name) : QString();
-}
-
 enum class Kill { Landed, TooLate, NoExtraction };
 
 // Kills the launcher once the upgrade mark and the first extracted entry are
@@ -176,7 +154,7 @@ TEST(EndToEnd, LauncherKilledMidExtractionIsRepairedByTheNextRun)
     Kill result = Kill::TooLate;
     for (int attempt = 0; attempt < 4 && result == Kill::TooLate; ++attempt) {
         filler = attempt == 0 ? 3000 : filler * 4;
-        lastEntry = WritePackage(bundle + "/Contents/Resources/package/tidewell.vxa", filler);
+        lastEntry = WritePackage(bundle + "/Contents/Resources/package/tidewell.vxa", filler, kClient);
         ASSERT_FALSE(lastEntry.isEmpty());
         ASSERT_TRUE(RecordPackageDigest(bundle));
         home = std::make_unique<Home>();

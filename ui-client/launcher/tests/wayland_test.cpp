@@ -107,6 +107,10 @@ TEST(Wayland, LauncherInstallsAndStartsTheClientWithTheBundlesWaylandPlugins)
     ASSERT_EQ(::mkdir(QFile::encodeName(runtime).constData(), 0700), 0);
     const QString bundle = home.root + "/bundle copy/Lumora Launcher.app";
     ASSERT_TRUE(CopyTree(kBundle, bundle));
+    // Long enough to extract that the progress dialog is shown (it waits
+    // half a second), so the shell integration is loaded too.
+    ASSERT_FALSE(WritePackage(bundle + "/Contents/Resources/package/tidewell.vxa", 20000, LUMORA_CLIENT_BUNDLE).isEmpty());
+    ASSERT_TRUE(RecordPackageDigest(bundle));
 
     Compositor compositor(runtime, home.path, weston);
     ASSERT_TRUE(compositor.WaitForSocket()) << compositor.Output().toStdString();
