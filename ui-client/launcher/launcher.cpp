@@ -19,6 +19,7 @@
 
 #include "cloud-service.h"
 #include "dpiinfo.h"
+#include "failure-box.h"
 #include "log.h"
 #include "mac/mac-service.h"
 #include "strtable.h"
@@ -33,6 +34,7 @@ const int kTextInitializing = 537;  // "%1 is initializing..."
 const int kTextClientName = 841;    // "Lumora Client"
 
 const char kIconFile[] = "/images/ico_72_tidewell.png";
+const char kLogFile[] = "/log/launcher.log";
 const double kDialogWidth = 400.0;
 const double kDialogHeight = 80.0;
 const qreal kFallbackPointSize = 12.0;
@@ -213,8 +215,9 @@ void Worker::HandleServicce()
     }
     service->RemoveAgedFolders();
     service->PostUpgrade();
+    const bool client_started = service->client_started;
     LOG_DEBUG(kLogComponent, "done\n");
-    emit sigServiceDone();
+    emit sigServiceDone(client_started);
 }
 
 // ---------------------------------------------------------------------------
@@ -228,6 +231,9 @@ Launcher::Launcher()
 Launcher::Launcher(Worker* worker)
     : worker(worker)
 {
+    show_timer.setSingleShot(true);
+    show_timer.setInterval(kShowDelayMs);
+
     Notify_Adapter* notify = Notify_Adapter::GetInstance();
     connect(this, &Launcher::sigStart, worker, &Worker::HandleServicce);
     connect(worker, &Worker::sigShowMsg, this, &Launcher::ShowMsgBox);
@@ -236,6 +242,7 @@ Launcher::Launcher(Worker* worker)
     connect(worker, &Worker::sigSetLabelText, this, &Launcher::SetLabelText);
     connect(notify, &Notify_Adapter::sigUpdateProgress, this, &Launcher::UpdateProgress);
     connect(notify, &Notify_Adapter::sigUpdateDialogText, this, &Launcher::SetLabelText);
+    connect(&show_timer, &QTimer::timeout, this, &Launcher::ShowDialog);
 }
 
 Launcher::~Launcher()
@@ -273,7 +280,17 @@ void Launcher::SetLabelText(const QString& text)
     Dialog()->SetText(text);
 }
 
+// Builds the dialog now, so that progress has somewhere to go, and shows it
+// once the work has lasted the show delay: a short installation never
+// flashes a window.
 void Launcher::ShowMsgBox()
+{
+    Dialog();
+    if (!show_timer.isActive())
+        show_timer.start();
+}
+
+void Launcher::ShowDialog()
 {
     Dialog()->show();
 }
@@ -285,13 +302,22 @@ ProcessingProgressDialog* Launcher::Dialog()
     return dialog;
 }
 
-void Launcher::LaunchDone()
+void Launcher::LaunchDone(bool client_started)
 {
+    show_timer.stop();
     if (dialog) {
         dialog->setValue(100);
         dialog->hide();
     }
     worker->GetThread()->quit();
     worker->GetThread()->wait();
-    QCoreApplication::quit();
+    if (client_started) {
+        QCoreApplication::quit();
+        return;
+    }
+    const QString log_file = UIPathManager::getInstance()->getPath("user_lumora_path") + kLogFile;
+    LOG_WARNING(kLogComponent, "the client was not started, telling the user\n");
+    FailureBox box(log_file, kFailureBoxTimeoutMs);
+    box.exec();
+    QCoreApplication::exit(1);
 }

@@ -7,6 +7,7 @@
 #include <QProgressDialog>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include "notify-adapter.h"
 
@@ -73,7 +74,8 @@ public:
     HandlerThread* GetThread() const { return thread; }
 
 signals:
-    void sigServiceDone();
+    // client_started: whether the service could start the client.
+    void sigServiceDone(bool client_started);
     void sigShowMsg();
     void sigUpdateProgress(int total, int steps);
     void sigSetLabelText(const QString& text);
@@ -93,11 +95,16 @@ private:
 
 // Lives on the main thread: owns the worker and the dialog, forwards progress
 // to the dialog and quits the application once the worker is done. The
-// dialog is built only when a run needs it.
+// dialog is built only when a run needs it, and appears only when the work
+// lasts longer than the show delay. When the client could not be started,
+// a warning naming the log file is shown and the event loop ends with 1.
 class Launcher : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int kShowDelayMs = 500;
+    static constexpr int kFailureBoxTimeoutMs = 60000;
+
     Launcher();
     // Uses the given worker; the launcher takes ownership of it.
     explicit Launcher(Worker* worker);
@@ -108,15 +115,18 @@ public:
 
     // The dialog, or null while no run has needed it.
     ProcessingProgressDialog* GetDialog() const { return dialog; }
+    // How long the work runs before the dialog appears (tests change it).
+    void SetShowDelay(int msec) { show_timer.setInterval(msec); }
 
 signals:
     void sigStart();
 
 private slots:
-    void LaunchDone();
+    void LaunchDone(bool client_started);
     void UpdateProgress(int total, int steps);
     void SetLabelText(const QString& text);
     void ShowMsgBox();
+    void ShowDialog();
 
 private:
     // The dialog, built on first use.
@@ -124,6 +134,7 @@ private:
 
     Worker* worker = nullptr;
     ProcessingProgressDialog* dialog = nullptr;
+    QTimer show_timer;
 
     Q_DISABLE_COPY(Launcher)
 };

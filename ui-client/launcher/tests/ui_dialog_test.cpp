@@ -1,7 +1,7 @@
 // The progress dialog as the launcher sets it up, its size at several display
 // scales and for long texts, the keys and the close button it ignores, the
-// font it picks, the launcher's progress arithmetic, and the program that
-// draws the dialog for the screenshots; no worker thread runs.
+// font it picks, the failure warning, the launcher's progress arithmetic, and
+// the program that draws the dialog for the screenshots; no worker thread runs.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -18,6 +18,7 @@
 #include <memory>
 #include "cloud-service.h"
 #include "dpiinfo.h"
+#include "failure-box.h"
 #include "launcher.h"
 #include "strtable.h"
 #include "uipathmanager.h"
@@ -155,6 +156,30 @@ TEST(LauncherDialog, ProgressIsAPercentageTruncatedTowardZero)
                                               Q_ARG(int, c[0]), Q_ARG(int, c[1])));
         ASSERT_NE(launcher->GetDialog(), nullptr);
         EXPECT_EQ(launcher->GetDialog()->value(), c[2]) << c[1] << " of " << c[0];
+    }
+}
+
+// The warning names the log file under the translated texts, stays open
+// until it is answered or its time is up, and closing it leaves the
+// application running.
+TEST(LauncherFailureBox, NamesTheLogAndClosesByItselfOrByItsButton)
+{
+    const QString log = QDir::homePath() + "/.Lumora/log/launcher.log";
+    for (const bool press : {true, false}) {
+        FailureBox box(log, press ? Launcher::kFailureBoxTimeoutMs : 1);
+        EXPECT_EQ(box.icon(), QMessageBox::Warning);
+        EXPECT_EQ(box.windowTitle(), StrTable::LoadStr(841));
+        EXPECT_EQ(box.text(), StrTable::LoadStr(542).arg(StrTable::LoadStr(841)));
+        EXPECT_EQ(box.informativeText(), StrTable::LoadStr(1044) + "\n" + log);
+        EXPECT_FALSE(box.testAttribute(Qt::WA_QuitOnClose));
+        ASSERT_EQ(box.buttons().size(), 1);
+        if (press)
+            QTimer::singleShot(0, box.buttons().first(), &QAbstractButton::click);
+        bool timed_out = false;
+        QTimer::singleShot(30000, &box, [&] { timed_out = true, box.reject(); });
+        EXPECT_EQ(box.exec(), QMessageBox::Ok);
+        EXPECT_FALSE(timed_out) << "the box stayed open";
+        EXPECT_FALSE(box.isVisible());
     }
 }
 
