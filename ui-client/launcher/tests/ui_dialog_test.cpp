@@ -183,8 +183,7 @@ TEST(LauncherFailureBox, NamesTheLogAndClosesByItselfOrByItsButton)
     }
 }
 
-// The screenshot program draws the dialog at its base size, with its bar at
-// 40 %, and refuses what it cannot do.
+// The screenshot program draws the dialog at its base size, with its bar at 40 %.
 TEST(DialogScreenshot, DrawsTheDialogToAPng)
 {
     QTemporaryDir dir;
@@ -194,18 +193,9 @@ TEST(DialogScreenshot, DrawsTheDialogToAPng)
     env.insert("QT_FONT_DPI", "96");
     env.insert("HOME", dir.path());
     helper.setProcessEnvironment(env);
-    const struct { QStringList arguments; int exit_code; } cases[] = {
-        {{"ger", dir.path() + "/ger.png"}, 0},
-        {{"xyz", dir.path() + "/xyz.png"}, 2},
-        {{"ger", dir.path() + "/ger.png", dir.path()}, 2},  // not a bundle
-        {{"ger", dir.path() + "/no/such/folder.png"}, 1},
-        {{"ger"}, 2}};
-    for (const auto& c : cases) {
-        helper.start(DIALOG_SCREENSHOT, c.arguments);
-        ASSERT_TRUE(helper.waitForFinished(60000)) << c.arguments.join(' ').toStdString();
-        EXPECT_EQ(helper.exitCode(), c.exit_code)
-            << c.arguments.join(' ').toStdString() << ": " << helper.readAllStandardError().toStdString();
-    }
+    helper.start(DIALOG_SCREENSHOT, {"ger", dir.path() + "/ger.png"});
+    ASSERT_TRUE(helper.waitForFinished(60000));
+    ASSERT_EQ(helper.exitCode(), 0) << helper.readAllStandardError().toStdString();
     const QImage image(dir.path() + "/ger.png");
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(400, 80));
@@ -216,5 +206,4 @@ TEST(DialogScreenshot, DrawsTheDialogToAPng)
         for (int x = 0; x < image.width(); ++x)
             other += image.pixel(x, y) != background;
     EXPECT_GT(other, 400);
-    EXPECT_FALSE(QFile::exists(dir.path() + "/xyz.png"));
 }
