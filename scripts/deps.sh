@@ -6,7 +6,7 @@ LUMORA_DEBS=(
   libicu-dev zlib1g-dev
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools qt5-qmake
   libarchive-dev libarchive-tools libssl-dev
-  xvfb xauth desktop-file-utils
+  xvfb xauth desktop-file-utils fonts-dejavu-core
   qtwayland5 qt5-gtk-platformtheme weston
   librsvg2-bin dpkg-dev file appstream lintian
 )

@@ -315,23 +315,28 @@ int Service::PrepareUserEnv()
     ustring complete = previous.complete_backup;
     ustring backup;
     int k = 0;
-    WriteUpgradeMark(mark, complete);
-    if (IsFileExist(app, false)) {
+    const bool installed = IsFileExist(app, false);
+    // Without an earlier mark the bundle in place is complete: its first mark
+    // is the one that names its backup, written before the move below, so a
+    // kill at any point leaves a way back.
+    if (previous.exists || !installed)
+        WriteUpgradeMark(mark, complete);
+    if (installed) {
         for (k = 0;; ++k) {
             backup = GetAppBackupDir(app, k);
-            // Without an earlier mark the bundle in place is complete: the
-            // mark names its backup before the move, so a kill at any point
-            // leaves a way back.
-            if (!previous.exists)
+            // A slot a mark names must hold nothing but this bundle: an
+            // occupied one (a leftover) is passed over like a failed move.
+            const bool usable = previous.exists || !IsFileExist(backup, false);
+            if (usable && !previous.exists)
                 WriteUpgradeMark(mark, backup);
-            if (FSRename(app, backup, false) == 0)
+            if (usable && FSRename(app, backup, false) == 0)
                 break;
             if (k == 9) {
                 LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s' at max retries, exiting\n",
                           app.c_str(), backup.c_str());
                 if (previous.exists)
                     WriteUpgradeMark(mark, complete);
-                else
+                else if (IsFileExist(mark, false))
                     ClearUpgradeMark(mark, app);
                 return -1;
             }

@@ -101,8 +101,12 @@ TEST(Install, LeftoverBackupsArePassedOverThenRemoved)
     in.GoodPackage();
     for (int i : {0, 1, 3})
         ASSERT_TRUE(WriteText(in.Backup(i) + "/leftover", "x"));
+    std::string named;  // what the mark says while the package is extracted
+    ProgressRecorder progress;
+    progress.onCall = [&](int) { named = ReadText(in.mark); };
     const size_t mark = LogMark();
     ASSERT_EQ(in.service.PrepareUserEnv(), 0);
+    EXPECT_EQ(named, "backup=2\n") << "an occupied slot is never named";
     EXPECT_EQ(LogCount(mark, "failed to backup app from"), 2);
     EXPECT_EQ(LogCount(mark, "_tmp1'\n"), 1);
     EXPECT_TRUE(in.NewBundleInPlace());
@@ -266,6 +270,18 @@ TEST(Install, AnInterruptedFailureRestoresTheCompleteBackup)
             for (int i : {0, 1})
                 EXPECT_FALSE(Exists(in.Backup(i))) << m.first << refused_by_digest << i;
         }
+    }
+
+    // Killed right after the first mark, before the move it announces: the
+    // bundle in place is the complete one and the mark goes with the rollback.
+    {
+        Installation in(true);
+        const std::string old = Snapshot(in.app);
+        ASSERT_TRUE(WriteText(in.Backup(1) + "/leftover", "x") && WriteText(in.mark, "backup=0\n"));
+        in.DamagedPackage();
+        EXPECT_EQ(in.service.PrepareUserEnv(), -1);
+        EXPECT_EQ(Snapshot(in.app), old);
+        EXPECT_FALSE(Exists(in.mark));
     }
 
     // Killed again after its own backup: the mark still names the complete one.
