@@ -1,6 +1,7 @@
 #include "sha256-file.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -22,6 +23,13 @@ struct FdCloser {
     }
 };
 
+// The worker thread that hashes ends soon after: OpenSSL's state for the
+// thread is released when the hash is done, not left to the thread's end,
+// which OpenSSL does not see for threads it did not make.
+struct ThreadStateRelease {
+    ~ThreadStateRelease() { OPENSSL_thread_stop(); }
+};
+
 std::string SystemError(const char* call)
 {
     return std::string(call) + ": " + std::strerror(errno);
@@ -31,6 +39,7 @@ std::string SystemError(const char* call)
 
 bool Sha256File(const ustring& path, std::string* digest, std::string* error)
 {
+    ThreadStateRelease release;
     FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
         *error = SystemError("open");
