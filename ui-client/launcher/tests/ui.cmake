@@ -3,7 +3,10 @@
 # measures the same on every machine.
 set(UI_FONT_CACHE ${CMAKE_CURRENT_BINARY_DIR}/fontconfig-cache)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/fonts.conf.in ${CMAKE_CURRENT_BINARY_DIR}/ui-fonts.conf @ONLY)
-set(UI_TEST_ENV "QT_QPA_PLATFORM=offscreen" "FONTCONFIG_FILE=${CMAKE_CURRENT_BINARY_DIR}/ui-fonts.conf")
+# One variable only: gtest_discover_tests reads a second one as a property
+# name. The tests' entry points fontconfig at ui-fonts.conf itself.
+set(UI_TEST_ENV "QT_QPA_PLATFORM=offscreen")
+set(UI_FONTS_CONF "${CMAKE_CURRENT_BINARY_DIR}/ui-fonts.conf")
 
 # Draws the dialog in one language to a PNG, for scripts/screenshots.
 add_executable(dialog_screenshot ${CMAKE_CURRENT_LIST_DIR}/dialog_screenshot.cpp)
@@ -37,7 +40,10 @@ add_executable(ui_fit_tests
 target_compile_definitions(ui_fit_tests PRIVATE LUMORA_LANGUAGES="${_ui_languages}")
 target_link_libraries(ui_fit_tests PRIVATE launcher_core launcher_startup GTest::gtest)
 foreach(_dpi 96 192)
-  gtest_discover_tests(ui_fit_tests DISCOVERY_MODE PRE_TEST TEST_SUFFIX ".dpi${_dpi}"
-    PROPERTIES ENVIRONMENT "${UI_TEST_ENV};QT_FONT_DPI=${_dpi}")
+  gtest_discover_tests(ui_fit_tests DISCOVERY_MODE PRE_TEST TEST_SUFFIX ".dpi${_dpi}" EXTRA_ARGS --font-dpi=${_dpi}
+    PROPERTIES ENVIRONMENT "${UI_TEST_ENV}")
 endforeach()
 
+foreach(_ui_tests ui_dialog_tests ui_worker_tests ui_fit_tests)
+  target_compile_definitions(${_ui_tests} PRIVATE UI_FONTS_CONF="${UI_FONTS_CONF}")
+endforeach()

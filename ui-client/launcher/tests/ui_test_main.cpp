@@ -19,6 +19,13 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))  // test discovery runs without the test environment
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Text measures the same on every machine: the DejaVu fonts alone, and
+    // the font DPI a test asks for ("--font-dpi=192").
+    if (qEnvironmentVariableIsEmpty("FONTCONFIG_FILE"))
+        qputenv("FONTCONFIG_FILE", UI_FONTS_CONF);
+    for (int i = 1; i < argc; ++i)
+        if (qstrncmp(argv[i], "--font-dpi=", 11) == 0)
+            qputenv("QT_FONT_DPI", argv[i] + 11);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     QTemporaryDir root;
