@@ -561,28 +561,38 @@ bool EntryType(int dir_fd, const struct dirent* entry, int& type)
     return true;
 }
 
+// The next entry of an open folder other than "." and "..", with its type:
+// kEntry, kEnd, or a failure with errno set (kReadFailed, kTypeFailed). An
+// entry gone between the listing and the look at its type is passed over.
+const int kEntry = 1, kEnd = 0, kReadFailed = -1, kTypeFailed = -2;
+int NextEntry(DIR* dir, int fd, struct dirent** entry, int& type)
+{
+    for (;;) {
+        errno = 0;
+        *entry = readdir(dir);
+        if (*entry == nullptr)
+            return errno == 0 ? kEnd : kReadFailed;
+        if (IsDotEntry((*entry)->d_name))
+            continue;
+        type = FILE_TYPE_NONE;
+        if (EntryType(fd, *entry, type))
+            return kEntry;
+        if (errno != ENOENT)
+            return kTypeFailed;
+    }
+}
+
 // Reads the current folder's listing to its end, removing every entry that
 // is not a folder on the way and keeping the folders for later.
 bool RemoveListedEntries(FolderStack& stack)
 {
     WalkFolder& top = stack.Top();
     int fd = dirfd(top.dir);
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(top.dir);
-        if (entry == nullptr)
-            break;
+    struct dirent* entry = nullptr;
+    int type = FILE_TYPE_NONE;
+    int next;
+    while ((next = NextEntry(top.dir, fd, &entry, type)) == kEntry) {
         const char* name = entry->d_name;
-        if (IsDotEntry(name))
-            continue;
-        int type = FILE_TYPE_NONE;
-        if (!EntryType(fd, entry, type)) {
-            int err = errno;
-            if (err == ENOENT)
-                continue;
-            LogCallFailure("FSRemove", "fstatat", stack.PathOf(name), err);
-            return false;
-        }
         if (type != FILE_TYPE_DIR) {
             if (unlinkat(fd, name, 0) == 0) {
                 ++top.removed;
@@ -598,9 +608,12 @@ bool RemoveListedEntries(FolderStack& stack)
         }
         top.subfolders.emplace_back(name);
     }
-    if (errno != 0) {
+    if (next != kEnd) {
         int err = errno;
-        LogCallFailure("FSRemove", "readdir", stack.CurrentPath(), err);
+        if (next == kTypeFailed)
+            LogCallFailure("FSRemove", "fstatat", stack.PathOf(entry->d_name), err);
+        else
+            LogCallFailure("FSRemove", "readdir", stack.CurrentPath(), err);
         return false;
     }
     top.listed = true;
@@ -719,22 +732,11 @@ bool CopyListedEntries(FolderStack& from, FolderStack& to, MoveRecord& record, C
     WalkFolder& top = from.Top();
     MovedFolder& folder = record.folders[top.record];
     int fd = dirfd(top.dir);
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(top.dir);
-        if (entry == nullptr)
-            break;
+    struct dirent* entry = nullptr;
+    int type = FILE_TYPE_NONE;
+    int next;
+    while ((next = NextEntry(top.dir, fd, &entry, type)) == kEntry) {
         std::string name = entry->d_name;
-        if (IsDotEntry(name.c_str()))
-            continue;
-        int type = FILE_TYPE_NONE;
-        if (!EntryType(fd, entry, type)) {
-            int err = errno;
-            if (err == ENOENT)
-                continue;
-            LogCallFailure("FSRename", "fstatat", from.PathOf(name), err);
-            return false;
-        }
         if (type == FILE_TYPE_DIR) {
             top.subfolders.push_back(name);
             continue;
@@ -749,9 +751,12 @@ bool CopyListedEntries(FolderStack& from, FolderStack& to, MoveRecord& record, C
         record.files.push_back(std::move(name));
         ++folder.file_count;
     }
-    if (errno != 0) {
+    if (next != kEnd) {
         int err = errno;
-        LogCallFailure("FSRename", "readdir", from.CurrentPath(), err);
+        if (next == kTypeFailed)
+            LogCallFailure("FSRename", "fstatat", from.PathOf(entry->d_name), err);
+        else
+            LogCallFailure("FSRename", "readdir", from.CurrentPath(), err);
         return false;
     }
     top.listed = true;
