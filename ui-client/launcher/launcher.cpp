@@ -22,6 +22,7 @@
 #include "failure-box.h"
 #include "log.h"
 #include "mac/mac-service.h"
+#include "platform/colour-scheme.h"
 #include "strtable.h"
 #include "uipathmanager.h"
 
@@ -109,6 +110,9 @@ ProcessingProgressDialog::ProcessingProgressDialog()
     label = findChild<QLabel*>();
     label->setWordWrap(true);
     setFont(LauncherFont());
+    // A dark desktop whose colours the platform theme did not hand over.
+    if (palette().color(QPalette::Window).lightness() >= 128 && DesktopPrefersDark())
+        setPalette(DarkPalette(palette()));
     setModal(true);
     setWindowModality(Qt::WindowModal);
     const double scale = DPIinfo::getInstance()->getDPI();

@@ -7,3 +7,9 @@ list(APPEND LAUNCHER_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/failure-box.cpp
   ${CMAKE_CURRENT_LIST_DIR}/notify-adapter.h
   ${CMAKE_CURRENT_LIST_DIR}/notify-adapter.cpp)
+list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/platform/colour-scheme.h)
+if(APPLE)
+  list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/platform/colour-scheme-mac.cpp)
+else()
+  list(APPEND LAUNCHER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/platform/colour-scheme-linux.cpp)
+endif()

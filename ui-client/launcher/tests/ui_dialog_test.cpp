@@ -207,3 +207,31 @@ TEST(DialogScreenshot, DrawsTheDialogToAPng)
             other += image.pixel(x, y) != background;
     EXPECT_GT(other, 400);
 }
+
+// A desktop that asks for dark colours gets a dark dialog, also where the
+// platform theme passes none on (GTK_THEME, GTK 3's settings file).
+TEST(LauncherDialog, FollowsADarkDesktop)
+{
+    const QByteArray saved = qgetenv("GTK_THEME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    qputenv("GTK_THEME", "Adwaita");
+    EXPECT_GE(Build(1.0)->palette().color(QPalette::Window).lightness(), 128) << "light stays light";
+    qputenv("GTK_THEME", "Adwaita:dark");
+    EXPECT_LT(Build(1.0)->palette().color(QPalette::Window).lightness(), 128);
+    qunsetenv("GTK_THEME");
+    ASSERT_TRUE(QDir().mkpath(config.path() + "/gtk-3.0"));
+    QFile settings(config.path() + "/gtk-3.0/settings.ini");
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[Settings]\ngtk-application-prefer-dark-theme=1\n");
+    settings.close();
+    const auto dialog = Build(1.0);
+    EXPECT_LT(dialog->palette().color(QPalette::Window).lightness(), 128);
+    EXPECT_GE(dialog->palette().color(QPalette::WindowText).lightness(), 128);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+    if (saved.isNull())
+        qunsetenv("GTK_THEME");
+    else
+        qputenv("GTK_THEME", saved);
+}
