@@ -1,10 +1,15 @@
 #include "bench_support.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <openssl/evp.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +19,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -25,12 +34,20 @@ namespace {
 constexpr long kKiB = 1024;
 constexpr long kMiB = 1024 * kKiB;
 constexpr int kFrameworks = 12;
-constexpr int kHeadersPerFramework = 40;
 constexpr int kPluginGroups = 8;
 constexpr int kPluginsPerGroup = 5;
 constexpr int kTranslations = 60;
-constexpr int kImageSets = 28;
 constexpr int kImagesPerSet = 100;
+// Shares of the data: framework binaries, plug-ins, translations; headers
+// and images have the rest. Of the small files, this share are headers.
+constexpr double kFrameworkShare = 0.60;
+constexpr double kPluginShare = 0.10;
+constexpr double kTranslationShare = 0.10;
+constexpr double kHeaderShare = 0.15;
+// Of a framework binary, this share is pseudo-random, the rest text.
+constexpr double kBinaryNoiseShare = 0.70;
+// Framework n's binary weighs 2 + 2 * (n % 6) of 84 parts.
+constexpr int kBinaryParts = 84;
 
 // xorshift64*: fast, reproducible pseudo-random numbers.
 class Random {
@@ -128,55 +145,96 @@ bool MakeLink(const std::string& target, const std::string& path, TreeStats* sta
     return true;
 }
 
+// How the entries and bytes of a TreeSpec are spread.
+struct Layout {
+    long long bytes = 0;
+    long headers = 0;      // in all, spread over the frameworks
+    long images = 0;       // in all, in sets of kImagesPerSet
+    long small_bytes = 0;  // average size of a header or an image
+};
+
+// Entries written whatever the spec: Contents, Frameworks, PlugIns,
+// Resources and its two folders; per framework five folders, binary,
+// Info.plist and four links; plug-in folders and plug-ins; translations.
+constexpr long kFixedEntries =
+    6 + kFrameworks * 11 + kPluginGroups * (1 + kPluginsPerGroup) + kTranslations;
+
+Layout Plan(const TreeSpec& spec, long client_entries)
+{
+    Layout layout;
+    layout.bytes = std::max(spec.bytes, 1LL * kMiB);
+    const long variable = std::max(0L, spec.entries - kFixedEntries - client_entries);
+    layout.headers = static_cast<long>(static_cast<double>(variable) * kHeaderShare);
+    const long rest = variable - layout.headers;
+    const long sets = (rest + kImagesPerSet) / (kImagesPerSet + 1);
+    layout.images = std::max(0L, rest - sets);
+    const double small = static_cast<double>(layout.bytes) * (1 - kFrameworkShare - kPluginShare - kTranslationShare);
+    layout.small_bytes = std::max(1L, static_cast<long>(small / std::max(1L, layout.headers + layout.images)));
+    return layout;
+}
+
+// A size about `average`: uniformly from half to one and a half of it.
+long AboutSize(Random& random, long average)
+{
+    return std::max(1L, random.Between(average / 2, average + average / 2));
+}
+
 // KitN.framework: one large binary, headers and resources in Versions/A,
 // reached through Versions/Current and the top-level links.
-bool WriteFramework(const std::string& frameworks, int n, Random& random, TreeStats* stats)
+bool WriteFramework(const std::string& frameworks, int n, const Layout& layout, Random& random, TreeStats* stats)
 {
     const std::string name = "Kit" + std::to_string(n);
     const std::string top = frameworks + "/" + name + ".framework";
     const std::string version = top + "/Versions/A";
     bool ok = MakeDir(top, stats) && MakeDir(top + "/Versions", stats) && MakeDir(version, stats) &&
               MakeDir(version + "/Resources", stats) && MakeDir(version + "/Headers", stats);
-    const long binary = (2 + 2 * (n % 6)) * kMiB;
-    ok = ok && WriteFile(version + "/" + name, n % 2 == 0 ? NoiseBytes(random, binary) : TextBytes(random, binary),
-                         0755, stats);
+    const long binary = static_cast<long>(static_cast<double>(layout.bytes) * kFrameworkShare *
+                                          (2 + 2 * (n % 6)) / kBinaryParts);
+    const long noise = static_cast<long>(static_cast<double>(binary) * kBinaryNoiseShare);
+    ok = ok && WriteFile(version + "/" + name, NoiseBytes(random, noise) + TextBytes(random, binary - noise), 0755,
+                         stats);
     ok = ok && WriteFile(version + "/Resources/Info.plist", TextBytes(random, kKiB), 0644, stats);
-    for (int h = 0; ok && h < kHeadersPerFramework; ++h)
+    const long headers = layout.headers / kFrameworks + (n < layout.headers % kFrameworks ? 1 : 0);
+    for (long h = 0; ok && h < headers; ++h)
         ok = WriteFile(version + "/Headers/h" + std::to_string(h) + ".h",
-                       TextBytes(random, random.Between(2 * kKiB, 10 * kKiB)), 0644, stats);
+                       TextBytes(random, AboutSize(random, layout.small_bytes)), 0644, stats);
     return ok && MakeLink("A", top + "/Versions/Current", stats) &&
            MakeLink("Versions/Current/" + name, top + "/" + name, stats) &&
            MakeLink("Versions/Current/Resources", top + "/Resources", stats) &&
            MakeLink("Versions/Current/Headers", top + "/Headers", stats);
 }
 
-bool WritePlugins(const std::string& contents, Random& random, TreeStats* stats)
+bool WritePlugins(const std::string& contents, const Layout& layout, Random& random, TreeStats* stats)
 {
+    const long average =
+        static_cast<long>(static_cast<double>(layout.bytes) * kPluginShare / (kPluginGroups * kPluginsPerGroup));
     bool ok = MakeDir(contents + "/PlugIns", stats);
     for (int g = 0; ok && g < kPluginGroups; ++g) {
         const std::string group = contents + "/PlugIns/group" + std::to_string(g);
         ok = MakeDir(group, stats);
         for (int p = 0; ok && p < kPluginsPerGroup; ++p)
             ok = WriteFile(group + "/libplugin" + std::to_string(p) + ".so",
-                           NoiseBytes(random, random.Between(100 * kKiB, 600 * kKiB)), 0755, stats);
+                           NoiseBytes(random, AboutSize(random, average)), 0755, stats);
     }
     return ok;
 }
 
-bool WriteResources(const std::string& contents, Random& random, TreeStats* stats)
+bool WriteResources(const std::string& contents, const Layout& layout, Random& random, TreeStats* stats)
 {
     const std::string resources = contents + "/Resources";
+    const long translation =
+        static_cast<long>(static_cast<double>(layout.bytes) * kTranslationShare / kTranslations);
     bool ok = MakeDir(resources, stats) && MakeDir(resources + "/translations", stats) &&
               MakeDir(resources + "/images", stats);
     for (int l = 0; ok && l < kTranslations; ++l)
         ok = WriteFile(resources + "/translations/lang" + std::to_string(l) + ".qm",
-                       TextBytes(random, random.Between(50 * kKiB, 200 * kKiB)), 0644, stats);
-    for (int s = 0; ok && s < kImageSets; ++s) {
+                       TextBytes(random, AboutSize(random, translation)), 0644, stats);
+    for (long first = 0, s = 0; ok && first < layout.images; first += kImagesPerSet, ++s) {
         const std::string set = resources + "/images/set" + std::to_string(s);
         ok = MakeDir(set, stats);
-        for (int i = 0; ok && i < kImagesPerSet; ++i)
-            ok = WriteFile(set + "/icon" + std::to_string(i) + ".png",
-                           NoiseBytes(random, random.Between(kKiB, 8 * kKiB)), 0644, stats);
+        for (long i = first; ok && i < std::min<long>(layout.images, first + kImagesPerSet); ++i)
+            ok = WriteFile(set + "/icon" + std::to_string(i - first) + ".png",
+                           NoiseBytes(random, AboutSize(random, layout.small_bytes)), 0644, stats);
     }
     return ok;
 }
@@ -197,44 +255,148 @@ double Since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-ChildRun Reap(pid_t pid, std::chrono::steady_clock::time_point start)
+// A timed program is started through bench_measure, which writes its wait
+// status, CPU time and peak memory to a report file.
+struct Started {
+    pid_t pid = -1;
+    std::string report;
+};
+
+// Reads a report of bench_measure into `run` (its wall clock is set by the caller).
+bool ReadReport(const std::string& report, ChildRun* run)
+{
+    std::ifstream in(report);
+    double user = 0, system = 0;
+    if (!(in >> run->status >> user >> system >> run->peak_kib))
+        return false;
+    run->cpu_seconds = user + system;
+    run->ok = WIFEXITED(run->status) && WEXITSTATUS(run->status) == 0;
+    return true;
+}
+
+// The outcome of a started program whose bench_measure ended with `status`.
+ChildRun Finished(const Started& started, int status, std::chrono::steady_clock::time_point start)
 {
     ChildRun run;
-    struct rusage usage;
-    std::memset(&usage, 0, sizeof usage);
+    run.seconds = Since(start);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !ReadReport(started.report, &run)) {
+        std::fprintf(stderr, "%s: no report from bench_measure (status %d)\n", started.report.c_str(), status);
+        run = ChildRun();
+        run.seconds = Since(start);
+    }
+    unlink(started.report.c_str());
+    return run;
+}
+
+ChildRun Reap(const Started& started, std::chrono::steady_clock::time_point start)
+{
+    int status = 0;
     pid_t r;
     do {
-        r = wait4(pid, &run.status, 0, &usage);
+        r = waitpid(started.pid, &status, 0);
     } while (r < 0 && errno == EINTR);
-    run.seconds = Since(start);
-    if (r != pid) {
-        std::fprintf(stderr, "wait4: %s\n", std::strerror(errno));
-        return run;
+    if (r != started.pid) {
+        std::fprintf(stderr, "waitpid: %s\n", std::strerror(errno));
+        unlink(started.report.c_str());
+        return ChildRun();
     }
-    run.peak_kib = usage.ru_maxrss;
-    run.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.ok = WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
-    return run;
+    return Finished(started, status, start);
+}
+
+// Starts a program with extra environment variables, its output appended
+// to `output` when that is not empty; through bench_measure when `measured`.
+Started Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+              const std::string& output, bool measured)
+{
+    static int count = 0;
+    Started started;
+    std::vector<std::string> full;
+    if (measured) {
+        started.report = std::string(P_tmpdir) + "/lumora-bench-" + std::to_string(getpid()) + "-" +
+                         std::to_string(++count) + ".report";
+        full = {LUMORA_BENCH_MEASURE, started.report};
+    }
+    full.insert(full.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (const std::string& arg : full)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        std::fprintf(stderr, "fork: %s\n", std::strerror(errno));
+        return started;
+    }
+    if (pid == 0) {
+        for (const auto& [name, value] : env)
+            if (setenv(name.c_str(), value.c_str(), 1) != 0)
+                _exit(126);
+        if (!output.empty()) {
+            const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || dup2(fd, STDERR_FILENO) < 0)
+                _exit(126);
+            close(fd);
+        }
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    started.pid = pid;
+    return started;
 }
 
 }  // namespace
 
-bool WriteBundleTree(const std::string& root, const std::string& client_bundle, TreeStats* stats)
+bool WriteBundleTree(const std::string& root, const std::string& client_bundle, const TreeSpec& spec,
+                     TreeStats* stats)
 {
     Random random(2024);
     const std::string contents = root + "/Contents";
-    if (!client_bundle.empty() && !CopyClient(client_bundle, root))
-        return false;
+    long client_entries = 0;
+    if (!client_bundle.empty()) {
+        if (!CopyClient(client_bundle, root))
+            return false;
+        client_entries = CountTree(contents);
+    }
+    const Layout layout = Plan(spec, client_entries);
     if (!MakeDir(root, stats) || !MakeDir(contents, stats) || !MakeDir(contents + "/Frameworks", stats))
         return false;
     for (int n = 0; n < kFrameworks; ++n)
-        if (!WriteFramework(contents + "/Frameworks", n, random, stats))
+        if (!WriteFramework(contents + "/Frameworks", n, layout, random, stats))
             return false;
-    if (!WritePlugins(contents, random, stats) || !WriteResources(contents, random, stats))
+    if (!WritePlugins(contents, layout, random, stats) || !WriteResources(contents, layout, random, stats))
         return false;
     stats->entries = CountTree(contents) + 1;  // the client's entries included
     return true;
+}
+
+std::string Sha256File(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::string();
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+    std::vector<unsigned char> buffer(1 << 20);
+    while (ok) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0 && EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) == 1;
+    }
+    close(fd);
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!ok || EVP_DigestFinal_ex(context.get(), value, &length) != 1)
+        return std::string();
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[value[i] >> 4];
+        hex += kHex[value[i] & 0xf];
+    }
+    return hex;
 }
 
 const char* Bsdtar()
@@ -252,48 +414,85 @@ bool PackTarGz(const std::string& root, const std::string& archive)
     return RunProgram({Bsdtar(), "-czf", archive, "-C", root, "Contents"}).ok;
 }
 
-ChildRun RunForked(const std::function<int()>& work)
+pid_t StartProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                   const std::string& output)
 {
-    std::fflush(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        std::fprintf(stderr, "fork: %s\n", std::strerror(errno));
-        return ChildRun();
-    }
-    if (pid == 0)
-        _exit(work());
-    return Reap(pid, start);
+    return Spawn(argv, env, output, false).pid;
 }
 
 ChildRun RunProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                     const std::string& output)
 {
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    std::fflush(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        std::fprintf(stderr, "fork: %s\n", std::strerror(errno));
+    const Started started = Spawn(argv, env, output, true);
+    return started.pid < 0 ? ChildRun() : Reap(started, start);
+}
+
+ChildRun RunProgramWatching(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                            const std::string& output, const std::string& watched, double linger_seconds,
+                            double* seen_seconds)
+{
+    *seen_seconds = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const Started started = Spawn(argv, env, output, true);
+    if (started.pid < 0)
         return ChildRun();
-    }
-    if (pid == 0) {
-        for (const auto& [name, value] : env)
-            if (setenv(name.c_str(), value.c_str(), 1) != 0)
-                _exit(126);
-        if (!output.empty()) {
-            const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || dup2(fd, STDERR_FILENO) < 0)
-                _exit(126);
-            close(fd);
+    ChildRun run;
+    bool exited = false;
+    for (;;) {
+        if (!exited) {
+            int status = 0;
+            const pid_t r = waitpid(started.pid, &status, WNOHANG);
+            if (r == started.pid) {
+                run = Finished(started, status, start);
+                exited = true;
+            } else if (r < 0 && errno != EINTR) {
+                std::fprintf(stderr, "waitpid: %s\n", std::strerror(errno));
+                return ChildRun();
+            }
         }
-        execvp(args[0], args.data());
-        _exit(127);
+        if (*seen_seconds < 0 && access(watched.c_str(), F_OK) == 0)
+            *seen_seconds = Since(start);
+        if (exited && (*seen_seconds >= 0 || Since(start) - run.seconds > linger_seconds))
+            return run;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return Reap(pid, start);
+}
+
+ChildRun Sequence(const ChildRun& first, const ChildRun& second)
+{
+    ChildRun both;
+    both.ok = first.ok && second.ok;
+    both.status = first.ok ? second.status : first.status;
+    both.seconds = first.seconds + second.seconds;
+    both.cpu_seconds = first.cpu_seconds + second.cpu_seconds;
+    both.peak_kib = std::max(first.peak_kib, second.peak_kib);
+    return both;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+long long FreeBytes(const std::string& path)
+{
+    struct statvfs st;
+    if (statvfs(path.c_str(), &st) != 0)
+        return -1;
+    return static_cast<long long>(st.f_bavail) * static_cast<long long>(st.f_frsize);
 }
 
 long CountTree(const std::string& root)
@@ -312,6 +511,52 @@ bool RemoveTree(const std::string& path)
     if (error)
         std::fprintf(stderr, "remove %s: %s\n", path.c_str(), error.message().c_str());
     return !error;
+}
+
+bool SpreadSubfolders(const std::string& folder, std::string* why)
+{
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::string("open: ") + std::strerror(errno);
+        return false;
+    }
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags |= FS_TOPDIR_FL;
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!ok)
+        *why = std::string("FS_IOC_SETFLAGS: ") + std::strerror(errno);
+    close(fd);
+    return ok;
+}
+
+namespace {
+
+std::string CleanupStamp(const std::string& parent)
+{
+    return parent + "/.lumora-bench-cleanup";
+}
+
+}  // namespace
+
+void NoteCleanup(const std::string& parent)
+{
+    const int fd = open(CleanupStamp(parent).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0)
+        close(fd);
+}
+
+double SecondsSinceCleanup(const std::string& parent)
+{
+    struct stat st;
+    if (stat(CleanupStamp(parent).c_str(), &st) != 0)
+        return 1e9;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec - st.st_mtim.tv_sec) +
+           static_cast<double>(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
 }
 
 std::string MakeTempDir(const std::string& parent, const std::string& prefix)

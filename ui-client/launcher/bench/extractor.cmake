@@ -1,13 +1,21 @@
 # Timing harnesses of the package extraction and of whole launcher runs.
 # Built by default, never run by ctest:
 #   extractor_bench [work folder [rounds]]     Extractor::Extract against bsdtar -xf
-#   launcher_run_bench [work folder [rounds]]  the launcher bundle, upgrading and up to date
+#   launcher_run_bench [work folder [rounds [mode ...]]]
+#                                              the launcher bundle: upgrade, fresh install,
+#                                              nothing to upgrade, growth
 find_program(LUMORA_BENCH_BSDTAR bsdtar REQUIRED)
 
 add_library(launcher_bench_support STATIC
   ${CMAKE_CURRENT_LIST_DIR}/bench_support.h
   ${CMAKE_CURRENT_LIST_DIR}/bench_support.cpp)
-target_compile_definitions(launcher_bench_support PRIVATE LUMORA_BSDTAR="${LUMORA_BENCH_BSDTAR}")
+# Every timed program runs under bench_measure, a small C program, so that
+# its peak memory is its own.
+add_executable(bench_measure ${CMAKE_CURRENT_LIST_DIR}/bench_measure.c)
+target_compile_definitions(launcher_bench_support PRIVATE LUMORA_BSDTAR="${LUMORA_BENCH_BSDTAR}"
+  LUMORA_BENCH_MEASURE="$<TARGET_FILE:bench_measure>")
+add_dependencies(launcher_bench_support bench_measure)
+target_link_libraries(launcher_bench_support PRIVATE OpenSSL::Crypto)
 
 add_executable(extractor_bench ${CMAKE_CURRENT_LIST_DIR}/extractor_bench.cpp)
 target_link_libraries(extractor_bench PRIVATE launcher_bench_support launcher_core)
