@@ -21,11 +21,36 @@ target_include_directories(launcher_startup PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(launcher_startup PUBLIC Qt5::Core Qt5::Gui)
 
 add_executable(lumora-launcher ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-target_link_libraries(lumora-launcher PRIVATE launcher_core launcher_startup wyxqt logger)
+target_link_libraries(lumora-launcher PRIVATE launcher_startup wyxqt logger)
 set_target_properties(lumora-launcher PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY "${_bundle_contents}/MacOS"
   SKIP_BUILD_RPATH OFF
   BUILD_WITH_INSTALL_RPATH OFF)
+if(APPLE)
+  target_link_libraries(lumora-launcher PRIVATE launcher_core)
+else()
+  # libarchive and libcrypto come with the package module
+  # (Contents/Frameworks/liblumora-package.so), loaded only by a run that
+  # installs; a run with nothing to install starts without them. The module
+  # calls back into the executable (logger, texts, progress relay), which
+  # exports its symbols for it.
+  target_sources(lumora-launcher PRIVATE ${CMAKE_CURRENT_LIST_DIR}/package-tools-module.cpp)
+  target_link_libraries(lumora-launcher PRIVATE launcher_objects ${CMAKE_DL_LIBS})
+  set_target_properties(lumora-launcher PROPERTIES ENABLE_EXPORTS ON)
+
+  add_library(lumora-package MODULE ${CMAKE_CURRENT_LIST_DIR}/package-module.h
+    ${CMAKE_CURRENT_LIST_DIR}/package-module.cpp $<TARGET_OBJECTS:launcher_package_objects>)
+  # Usage requirements only: the logger, texts and string type are the executable's.
+  target_include_directories(lumora-package PRIVATE
+    $<TARGET_PROPERTY:launcher_objects,INTERFACE_INCLUDE_DIRECTORIES>
+    $<TARGET_PROPERTY:ustring,INTERFACE_INCLUDE_DIRECTORIES>
+    $<TARGET_PROPERTY:logger,INTERFACE_INCLUDE_DIRECTORIES>)
+  target_link_libraries(lumora-package PRIVATE Qt5::Core LibArchive::LibArchive OpenSSL::Crypto)
+  set_target_properties(lumora-package PROPERTIES
+    OUTPUT_NAME lumora-package
+    LIBRARY_OUTPUT_DIRECTORY "${_bundle_contents}/Frameworks")
+  add_dependencies(lumora-launcher lumora-package)
+endif()
 lumora_log_source_names(lumora-launcher ${CMAKE_CURRENT_LIST_DIR})
 
 # The dialog icon, drawn by a small tool of ours.

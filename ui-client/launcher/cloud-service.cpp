@@ -142,9 +142,8 @@ void Service::RemoveAgedFolders()
 #include <string>
 
 #include "config.h"
-#include "extractor.h"
 #include "platform/bundle-info.h"
-#include "sha256-file.h"
+#include "package-tools.h"
 
 namespace {
 
@@ -398,7 +397,7 @@ bool Service::VerifyPackage()
     }
     std::string digest;
     std::string error;
-    if (!Sha256File(package, &digest, &error)) {
+    if (!PackageTools::Sha256(package, &digest, &error)) {
         LOG_ERROR(kComponent, "cannot verify package '%s': %s (expected sha256 %s)\n", package.c_str(),
                   error.c_str(), package_sha256.c_str());
         return false;
@@ -469,10 +468,7 @@ int Service::ExtractPackage()
         return -1;
     }
     LOG_INFO(kComponent, "extract package: '%s' -> '%s'\n", package.c_str(), dest.c_str());
-    Extractor extractor;
-    extractor.dest_path = dest;
-    extractor.src_path = package;
-    return extractor.Extract();
+    return PackageTools::Extract(package, dest);
 }
 
 int Service::FSCopyPath(const ustring& from, const ustring& to)

@@ -1,4 +1,4 @@
 # The package extractor.
-list(APPEND LAUNCHER_SOURCES
+list(APPEND PACKAGE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/extractor.h
   ${CMAKE_CURRENT_LIST_DIR}/extractor.cpp)

@@ -1,10 +1,13 @@
 # The upgrade service and the platform layer it starts and stops the client with.
 set(_service_dir ${CMAKE_CURRENT_LIST_DIR})
+# The package check it runs before anything is moved.
+list(APPEND PACKAGE_SOURCES
+  ${_service_dir}/sha256-file.h
+  ${_service_dir}/sha256-file.cpp)
 list(APPEND LAUNCHER_SOURCES
   ${_service_dir}/cloud-service.h
   ${_service_dir}/cloud-service.cpp
-  ${_service_dir}/sha256-file.h
-  ${_service_dir}/sha256-file.cpp
+  ${_service_dir}/package-tools.h
   ${_service_dir}/mac/mac-service.h
   ${_service_dir}/mac/mac-service.cpp
   ${_service_dir}/platform/app-registry.h

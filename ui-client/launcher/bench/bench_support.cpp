@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <openssl/evp.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -24,6 +23,8 @@
 #include <sstream>
 #include <system_error>
 #include <thread>
+
+#include "sha256-file.h"
 
 namespace fs = std::filesystem;
 
@@ -371,32 +372,8 @@ bool WriteBundleTree(const std::string& root, const std::string& client_bundle, 
 
 std::string Sha256File(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::string();
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool ok = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
-    std::vector<unsigned char> buffer(1 << 20);
-    while (ok) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n == 0)
-            break;
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0 && EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) == 1;
-    }
-    close(fd);
-    unsigned char value[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!ok || EVP_DigestFinal_ex(context.get(), value, &length) != 1)
-        return std::string();
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[value[i] >> 4];
-        hex += kHex[value[i] & 0xf];
-    }
-    return hex;
+    std::string digest, error;
+    return ::Sha256File(ustring(path), &digest, &error) ? digest : std::string();
 }
 
 const char* Bsdtar()

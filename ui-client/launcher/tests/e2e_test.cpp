@@ -180,4 +180,34 @@ TEST(EndToEnd, LauncherKilledMidExtractionIsRepairedByTheNextRun)
     EXPECT_GT(home->WaitForClient(), 0);
 }
 
+#ifndef __APPLE__
+// The archive and digest work comes with the package module of the bundle's
+// Frameworks folder. A bundle whose module is missing, or is some other
+// library, cannot check its package: nothing is moved, the installed
+// client is started, and the log says why.
+TEST(EndToEnd, WithoutItsPackageModuleTheInstalledClientIsKept)
+{
+    Home scratch;
+    const QString bundle = scratch.root + "/Lumora Launcher.app";
+    ASSERT_TRUE(CopyTree(kBundle, bundle));
+    const QString module = bundle + "/Contents/Frameworks/liblumora-package.so";
+    ASSERT_TRUE(QFile::remove(module));
+    for (const QByteArray& replacement : {QByteArray(), QByteArray("not a library")}) {
+        if (!replacement.isEmpty()) {
+            ASSERT_TRUE(WriteFile(module, replacement));
+        }
+        Home home;
+        Install(home, 120);
+        ASSERT_TRUE(WriteFile(home.App() + "/Contents/Resources/old-only", "old"));
+        ASSERT_EQ(RunLauncher(home, bundle), 0);
+        EXPECT_EQ(Installed(home), Info(120));
+        EXPECT_TRUE(QFileInfo::exists(home.App() + "/Contents/Resources/old-only"));
+        for (const char* leftover : {"_tmp", ".upgrading"})
+            EXPECT_FALSE(QFileInfo::exists(home.App() + leftover)) << leftover;
+        EXPECT_TRUE(home.Log().contains("cannot load the package module: dlopen: ")) << home.Log().toStdString();
+        EXPECT_GT(home.WaitForClient(), 0);
+    }
+}
+#endif
+
 }  // namespace

@@ -1,0 +1,22 @@
+// The entry point of the package module (Contents/Frameworks/
+// liblumora-package.so): a table of its operations. The module uses the
+// launcher's own logger, texts and progress relay, which the executable
+// exports, so it is only ever loaded by the launcher executable.
+#pragma once
+
+#include <string>
+
+#include "ustring.h"
+
+struct PackageModuleTable {
+    int version;  // kPackageModuleVersion of the module's build
+    bool (*sha256)(const ustring& path, std::string* digest, std::string* error);
+    int (*extract)(const ustring& package, const ustring& dest);
+};
+
+// Raised whenever the table or what its operations take changes.
+constexpr int kPackageModuleVersion = 1;
+constexpr char kPackageModuleFile[] = "liblumora-package.so";
+constexpr char kPackageModuleEntry[] = "lumora_package_module";
+
+extern "C" const PackageModuleTable* lumora_package_module();

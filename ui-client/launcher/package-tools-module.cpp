@@ -1,0 +1,76 @@
+// The package work of the launcher executable: its package module, loaded
+// from the bundle's Frameworks folder the first time it is needed and kept
+// for the rest of the run. A module that cannot be loaded fails the
+// operation with the loader's reason, so the installed client is kept.
+#include "package-tools.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+
+#include <QByteArray>
+#include <QCoreApplication>
+
+#include "log.h"
+#include "package-module.h"
+
+namespace {
+
+const char kComponent[] = "extractor_debug";
+
+const PackageModuleTable* g_table = nullptr;
+std::string g_failure;
+
+void LoadModule()
+{
+    const QByteArray path =
+        (QCoreApplication::applicationDirPath() + QStringLiteral("/../Frameworks/") + QLatin1String(kPackageModuleFile))
+            .toUtf8();
+    void* handle = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* reason = dlerror();
+        g_failure = std::string("dlopen: ") + (reason != nullptr ? reason : "unknown error");
+        return;
+    }
+    using Entry = const PackageModuleTable* (*)();
+    const auto entry = reinterpret_cast<Entry>(dlsym(handle, kPackageModuleEntry));
+    const PackageModuleTable* table = entry != nullptr ? entry() : nullptr;
+    if (table == nullptr || table->version != kPackageModuleVersion) {
+        g_failure = std::string("'") + path.constData() + "' is not this launcher's package module";
+        dlclose(handle);
+        return;
+    }
+    LOG_DEBUG(kComponent, "loaded package module '%s'\n", path.constData());
+    g_table = table;
+}
+
+const PackageModuleTable* Module()
+{
+    static std::once_flag once;
+    std::call_once(once, LoadModule);
+    if (g_table == nullptr)
+        LOG_ERROR(kComponent, "cannot load the package module: %s\n", g_failure.c_str());
+    return g_table;
+}
+
+}  // namespace
+
+namespace PackageTools {
+
+bool Sha256(const ustring& path, std::string* digest, std::string* error)
+{
+    const PackageModuleTable* module = Module();
+    if (module == nullptr) {
+        *error = "cannot load the package module: " + g_failure;
+        return false;
+    }
+    return module->sha256(path, digest, error);
+}
+
+int Extract(const ustring& package, const ustring& dest)
+{
+    const PackageModuleTable* module = Module();
+    return module != nullptr ? module->extract(package, dest) : -1;
+}
+
+}  // namespace PackageTools
