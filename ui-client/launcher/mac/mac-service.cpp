@@ -232,7 +232,7 @@ bool MacService::StopClientByPath(const QString& folder)
     for (int probe = 0; probe < kStopProbes; ++probe) {
         if (processes->Signal(pid, 0) == ESRCH)
             return true;
-        processes->SleepSeconds(kProbeIntervalSeconds);
+        processes->WaitForEnd(pid, kProbeIntervalSeconds);
     }
     const int killed = processes->Signal(pid, SIGKILL);
     return killed == 0 || killed == ESRCH;

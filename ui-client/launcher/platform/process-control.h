@@ -14,6 +14,13 @@ public:
     virtual int Signal(pid_t pid, int sig) = 0;
     // Blocks the calling thread for `seconds`.
     virtual void SleepSeconds(unsigned int seconds) = 0;
+    // Blocks the calling thread until `pid` has ended or `seconds` have
+    // passed, whichever comes first; by default simply for `seconds`.
+    virtual void WaitForEnd(pid_t pid, unsigned int seconds)
+    {
+        (void)pid;
+        SleepSeconds(seconds);
+    }
     // Absolute, resolved path of the executable `pid` runs; empty when it
     // cannot be learned (no such process, or one of another user).
     virtual QString ExecutablePath(pid_t pid) = 0;

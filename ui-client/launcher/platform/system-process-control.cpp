@@ -10,6 +10,9 @@
 
 #ifdef __APPLE__
 #include <libproc.h>
+#else
+#include <poll.h>
+#include <sys/syscall.h>
 #endif
 
 int SystemProcessControl::Signal(pid_t pid, int sig)
@@ -23,6 +26,39 @@ void SystemProcessControl::SleepSeconds(unsigned int seconds)
     while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
     }
 }
+
+#ifndef __APPLE__
+// A process file descriptor becomes readable when the process ends, so the
+// wait is over as soon as the process is, not at the end of the interval.
+// Without one (a kernel before 5.3) this is a plain sleep.
+void SystemProcessControl::WaitForEnd(pid_t pid, unsigned int seconds)
+{
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) {
+        if (errno != ESRCH)
+            SleepSeconds(seconds);
+        return;
+    }
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + seconds * 1000LL;
+    for (;;) {
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+        if (left <= 0)
+            break;
+        struct pollfd end = {fd, POLLIN, 0};
+        const int ready = ::poll(&end, 1, static_cast<int>(left));
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR) {
+            SleepSeconds(static_cast<unsigned int>((left + 999) / 1000));
+            break;
+        }
+    }
+    ::close(fd);
+}
+#endif
 
 QString SystemProcessControl::ExecutablePath(pid_t pid)
 {

@@ -1,5 +1,6 @@
-// Process control through the C library: kill(2), nanosleep(2) and the
-// system's record of a process's executable.
+// Process control through the C library: kill(2), nanosleep(2), the
+// system's record of a process's executable and, on Linux, a process file
+// descriptor to wait on another process's end.
 #pragma once
 
 #include "platform/process-control.h"
@@ -8,5 +9,8 @@ class SystemProcessControl : public ProcessControl {
 public:
     int Signal(pid_t pid, int sig) override;
     void SleepSeconds(unsigned int seconds) override;
+#ifndef __APPLE__
+    void WaitForEnd(pid_t pid, unsigned int seconds) override;
+#endif
     QString ExecutablePath(pid_t pid) override;
 };

@@ -1,6 +1,7 @@
 // Stopping and starting real processes, and the platform layer's files.
 #include <QProcess>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <future>
 #include <sys/wait.h>
@@ -62,6 +63,37 @@ TEST_F(ServiceProcess, ClientEndingAfterTerminateIsWaitedForNotKilled)
     EXPECT_TRUE(logHas("does not run from that folder"));
     EXPECT_EQ(0, processes.count(SIGTERM));
 }
+
+#ifndef __APPLE__
+// The wait between two probes ends with the process, not with the interval:
+// a client that quits at once costs no second of waiting. The interval here
+// is an hour; the deadlines only keep a broken wait from hanging the test.
+TEST(SystemProcessControlTest, WaitForEndReturnsWhenTheProcessEnds)
+{
+    int pipe_fds[2];
+    ASSERT_EQ(0, ::pipe(pipe_fds));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipe_fds[1]);
+        char byte;
+        ::_exit(::read(pipe_fds[0], &byte, 1) == 0 ? 0 : 1);  // ends when the pipe closes
+    }
+    ::close(pipe_fds[0]);
+    SystemProcessControl processes;
+    std::future<void> waited = std::async(std::launch::async, [&] { processes.WaitForEnd(pid, 3600); });
+    EXPECT_EQ(std::future_status::timeout, waited.wait_for(std::chrono::milliseconds(100)))
+        << "returned while the process still ran";
+    ::close(pipe_fds[1]);
+    ASSERT_EQ(std::future_status::ready, waited.wait_for(std::chrono::seconds(60)));
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // A process that is gone already: no wait at all.
+    std::future<void> gone = std::async(std::launch::async, [&] { processes.WaitForEnd(pid, 3600); });
+    EXPECT_EQ(std::future_status::ready, gone.wait_for(std::chrono::seconds(60)));
+}
+#endif
 
 TEST_F(ServiceProcess, ReadsTheBundleExecutable)
 {
