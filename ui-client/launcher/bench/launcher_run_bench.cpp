@@ -40,7 +40,9 @@
 // of the work folder's parent, for the next run there.
 // Every client the runs start is stopped (ui.pid, SIGTERM). The package in
 // a bundle copy is replaced and the copy's INFO gets its SHA-256 digest.
-// LUMORA_BENCH_PROFILE runs each launcher under a profiler (see Profiled).
+// LUMORA_BENCH_PROFILE runs each launcher under a profiler (see Profiled);
+// LUMORA_BENCH_UNCHECKED=1 ships the package without a recorded digest, so
+// the launcher skips its package check.
 // Usage: launcher_run_bench [work folder [rounds [mode ...]]]
 //        (default: /tmp, 5 rounds, upgrade fresh current)
 #include <signal.h>
@@ -154,6 +156,23 @@ bool SetInfoKey(const std::string& path, const std::string& key, const std::stri
     return WriteText(path, text);
 }
 
+// Removes the line of `key` from an INFO file.
+bool RemoveInfoKey(const std::string& path, const std::string& key)
+{
+    std::istringstream in(Read(path));
+    std::string text, line;
+    while (std::getline(in, line))
+        if (line.rfind(key + "=", 0) != 0)
+            text += line + "\n";
+    return WriteText(path, text);
+}
+
+bool Unchecked()
+{
+    const char* value = std::getenv("LUMORA_BENCH_UNCHECKED");
+    return value != nullptr && *value != '\0' && std::string(value) != "0";
+}
+
 // The environment of every run below `home`.
 std::map<std::string, std::string> Env(const std::string& home)
 {
@@ -245,9 +264,15 @@ bool MakeFixture(const std::string& work, const std::string& name, const bench::
             std::fprintf(stderr, "cannot prepare the launcher bundle: %s\n", error.message().c_str());
         ok = !error;
     }
-    // The launcher refuses a package whose digest is not the one its INFO records.
-    const std::string digest = ok ? bench::Sha256File(fixture->package) : std::string();
-    ok = ok && !digest.empty() && SetInfoKey(fixture->bundle + kInfo, "package_sha256", digest);
+    // The launcher refuses a package whose digest is not the one its INFO
+    // records; with LUMORA_BENCH_UNCHECKED the bundle records none, and the
+    // launcher installs without checking (what the check costs).
+    if (Unchecked()) {
+        ok = ok && RemoveInfoKey(fixture->bundle + kInfo, "package_sha256");
+    } else {
+        const std::string digest = ok ? bench::Sha256File(fixture->package) : std::string();
+        ok = ok && !digest.empty() && SetInfoKey(fixture->bundle + kInfo, "package_sha256", digest);
+    }
     fixture->zip_bytes = ok ? bench::FileSize(fixture->package) : 0;
     if (!ok)
         std::fprintf(stderr, "cannot prepare a bundle with a %ld-entry package\n", spec.entries);
@@ -452,8 +477,9 @@ void PrintSpread(const char* what, const std::vector<double>& values, double sca
 
 void PrintFixture(const Fixture& fixture)
 {
-    std::printf("package: %ld entries, %.1f MB of generated data, %.1f MB zip\n", fixture.stats.entries,
-                static_cast<double>(fixture.stats.bytes) / kMB, static_cast<double>(fixture.zip_bytes) / kMB);
+    std::printf("package: %ld entries, %.1f MB of generated data, %.1f MB zip%s\n", fixture.stats.entries,
+                static_cast<double>(fixture.stats.bytes) / kMB, static_cast<double>(fixture.zip_bytes) / kMB,
+                Unchecked() ? ", no digest recorded (LUMORA_BENCH_UNCHECKED)" : "");
 }
 
 // Paired upgrades of an older copy against the reference, each round in a
