@@ -62,7 +62,7 @@ QString Quote(const QString& path)
 
 }  // namespace
 
-QString DesktopEntry::ExecProgram(const QString& path)
+QString DesktopEntry::Value(const QString& path, const QString& key)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -76,14 +76,19 @@ QString DesktopEntry::ExecProgram(const QString& path)
             inMainGroup = (line == QLatin1String("[Desktop Entry]"));
             continue;
         }
-        if (!inMainGroup || !line.startsWith(QLatin1String("Exec")))
+        if (!inMainGroup || !line.startsWith(key))
             continue;
         const int eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0 || line.left(eq).trimmed() != QLatin1String("Exec"))
+        if (eq < 0 || line.left(eq).trimmed() != key)
             continue;
-        return FirstWord(line.mid(eq + 1));
+        return line.mid(eq + 1).trimmed();
     }
     return QString();
+}
+
+QString DesktopEntry::ExecProgram(const QString& path)
+{
+    return FirstWord(Value(path, QStringLiteral("Exec")));
 }
 
 bool DesktopEntry::Write(const QString& path, const QString& name, const QString& executable,

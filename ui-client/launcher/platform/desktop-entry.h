@@ -13,9 +13,10 @@ public:
     // ApplicationsFolder() + "/" + FileName().
     static QString EntryPath();
 
-    // The program named by the Exec key of the [Desktop Entry] group of the
-    // file at `path` (its first word, quotes removed); empty when the file
-    // cannot be read or has no such key.
+    // The value of `key` in the [Desktop Entry] group of the file at `path`,
+    // trimmed; empty when the file cannot be read or has no such key.
+    static QString Value(const QString& path, const QString& key);
+    // The program named by the Exec key (its first word, quotes removed).
     static QString ExecProgram(const QString& path);
 
     // Writes the entry for `executable` with the display `name` at `path`,

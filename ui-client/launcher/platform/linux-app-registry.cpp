@@ -13,7 +13,8 @@ namespace {
 
 const char kComponent[] = "service_debug";
 
-// Lets desktop environments notice the removed entry; optional.
+// Rebuilds the folder's MIME type cache, which lists the entries that
+// declare MIME types; optional.
 void RefreshDesktopDatabase(const QString& folder)
 {
     const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
@@ -53,11 +54,18 @@ int LinuxAppRegistry::Unregister(const QString& bundle, QString* error)
                   entry.toUtf8().constData());
         return 0;
     }
+    // The cache names only entries with MimeType; desktop environments watch
+    // the folder itself for entries coming and going.
+    const bool cached = !DesktopEntry::Value(entry, QStringLiteral("MimeType")).isEmpty();
     QFile file(entry);
     if (!file.remove()) {
         *error = QStringLiteral("cannot remove '%1': %2").arg(entry, file.errorString());
         return 1;
     }
-    RefreshDesktopDatabase(DesktopEntry::ApplicationsFolder());
+    if (cached)
+        RefreshDesktopDatabase(DesktopEntry::ApplicationsFolder());
+    else
+        LOG_DEBUG(kComponent, "desktop entry '%s' declared no MIME types, the MIME cache is left as it is\n",
+                  entry.toUtf8().constData());
     return 0;
 }

@@ -149,6 +149,37 @@ TEST_F(ServiceProcess, UnregisterRemovesOnlyThisBundlesEntry)
     EXPECT_FALSE(QFileInfo::exists(entry));
 }
 
+// update-desktop-database rebuilds the MIME cache, which lists only entries
+// with MimeType: it runs when the removed entry declared some, and only then.
+TEST_F(ServiceProcess, UnregisterRefreshesTheMimeCacheOnlyForEntriesInIt)
+{
+    const QString bundle = path(".Lumora/Lumora.app");
+    const QString entry = path("xdg/applications/lumora-ui.desktop");
+    writeFile("bin/update-desktop-database", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/ran\"\n");
+    ASSERT_TRUE(QFile::setPermissions(path("bin/update-desktop-database"), QFile::ReadOwner | QFile::ExeOwner));
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(path("bin")) + ":" + savedPath);
+    QString error;
+    ASSERT_TRUE(DesktopEntry::Write(entry, "Lumora", bundle + "/Contents/MacOS/lumora-ui", &error));
+    EXPECT_EQ(0, LinuxAppRegistry().Unregister(bundle, &error));
+    EXPECT_FALSE(QFileInfo::exists(entry));
+    EXPECT_FALSE(exists("bin/ran")) << "an entry without MIME types is not in the cache";
+    EXPECT_TRUE(logHas("declared no MIME types"));
+
+    ASSERT_TRUE(DesktopEntry::Write(entry, "Lumora", bundle + "/Contents/MacOS/lumora-ui", &error));
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("MimeType=x-scheme-handler/lumora;\n");
+    file.close();
+    EXPECT_EQ("x-scheme-handler/lumora;", DesktopEntry::Value(entry, "MimeType"));
+    EXPECT_EQ(0, LinuxAppRegistry().Unregister(bundle, &error));
+    qputenv("PATH", savedPath);
+    EXPECT_FALSE(QFileInfo::exists(entry));
+    QFile ran(path("bin/ran"));
+    ASSERT_TRUE(ran.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QByteArray("-q ") + QFile::encodeName(path("xdg/applications")) + "\n", ran.readAll());
+}
+
 TEST_F(ServiceProcess, LaunchStartsTheClientInItsOwnSession)
 {
     makeDir(".Lumora");
