@@ -16,7 +16,7 @@ for ((i = 1; i <= runs; i++)); do
     cp -a "$client" "$home/.Lumora/Lumora.app"
     sed -i 's/^build_version=.*/build_version=120/' "$home/.Lumora/Lumora.app/Contents/Resources/INFO"
     setsid "$home/.Lumora/Lumora.app/Contents/MacOS/lumora-ui" </dev/null >/dev/null 2>&1 &
-    for ((t = 0; t < 2000 && ! -s "$home/.Lumora/ui.pid"; t++)); do sleep 0.01; done
+    for ((t = 0; t < 2000; t++)); do [[ -s $home/.Lumora/ui.pid ]] && break; sleep 0.01; done
     old=$(sed -n 's/^pid=//p' "$home/.Lumora/ui.pid")
     start=$(date +%s.%N)
     "$launcher" >/dev/null 2>&1
@@ -28,6 +28,6 @@ for ((i = 1; i <= runs; i++)); do
         sleep 0.01
     done
     [[ -n ${pid:-} ]] && kill "$pid" 2>/dev/null || true
-    for ((t = 0; t < 2000 && -e "$home/.Lumora/ui.pid"; t++)); do sleep 0.01; done
+    for ((t = 0; t < 2000; t++)); do [[ -e $home/.Lumora/ui.pid ]] || break; sleep 0.01; done
     rm -rf "$home"
 done
