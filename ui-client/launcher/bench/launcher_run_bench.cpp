@@ -531,15 +531,19 @@ bool CompareUpgrades(const Fixture& fixture, const std::string& work, int rounds
     return ok && launcher->ok && reference->ok;
 }
 
+// Wall clock, CPU and peak memory of one side, each as median and spread.
+void PrintSeries(const std::string& name, const Series& series, const char* wall = "wall")
+{
+    PrintSpread((name + ", " + wall).c_str(), series.wall);
+    PrintSpread((name + ", cpu").c_str(), series.cpu);
+    PrintSpread((name + ", peak memory").c_str(), series.peak, 1.0 / 1024, "MiB");
+}
+
 void PrintAgainstReference(const Series& launcher, const Series& reference, double target)
 {
     PrintSpread("launcher, start to client", launcher.client);
-    PrintSpread("launcher, start to exit", launcher.wall);
-    PrintSpread("launcher, cpu", launcher.cpu);
-    PrintSpread("launcher, peak memory", launcher.peak, 1.0 / 1024, "MiB");
-    PrintSpread("bsdtar -xf + sync -f, wall", reference.wall);
-    PrintSpread("bsdtar -xf + sync -f, cpu", reference.cpu);
-    PrintSpread("bsdtar, peak memory", reference.peak, 1.0 / 1024, "MiB");
+    PrintSeries("launcher", launcher, "start to exit");
+    PrintSeries("bsdtar -xf + sync -f", reference);
     const double wall = bench::Median(Ratios(launcher.client, reference.wall));
     const double exit = bench::Median(Ratios(launcher.wall, reference.wall));
     const double cpu = bench::Median(Ratios(launcher.cpu, reference.cpu));
@@ -633,15 +637,9 @@ bool CurrentMode(const Fixture& fixture, const std::string& work, int rounds, co
         ok = sample.run.ok;
     }
     std::printf("  medians of %zu paired rounds (load %s)\n", launcher.wall.size(), bench::LoadAverage().c_str());
-    PrintSpread("launcher, wall", launcher.wall);
-    PrintSpread("launcher, cpu", launcher.cpu);
-    PrintSpread("launcher, peak memory", launcher.peak, 1.0 / 1024, "MiB");
-    PrintSpread("minimal program, wall", minimal.wall);
-    PrintSpread("minimal program, cpu", minimal.cpu);
-    PrintSpread("minimal program, peak memory", minimal.peak, 1.0 / 1024, "MiB");
-    PrintSpread("launcher, no entry, wall", bare.wall);
-    PrintSpread("launcher, no entry, cpu", bare.cpu);
-    PrintSpread("launcher, no entry, peak", bare.peak, 1.0 / 1024, "MiB");
+    PrintSeries("launcher", launcher);
+    PrintSeries("minimal program", minimal);
+    PrintSeries("launcher, no entry", bare);
     const double cpu = bench::Median(Ratios(launcher.cpu, minimal.cpu));
     const double wall = bench::Median(Ratios(launcher.wall, minimal.wall));
     std::vector<double> extra;
