@@ -62,11 +62,12 @@ QString Quote(const QString& path)
 
 }  // namespace
 
-QString DesktopEntry::Value(const QString& path, const QString& key)
+QHash<QString, QString> DesktopEntry::MainGroup(const QString& path)
 {
+    QHash<QString, QString> keys;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
+        return keys;
     QTextStream in(&file);
     in.setCodec("UTF-8");
     bool inMainGroup = false;
@@ -76,19 +77,29 @@ QString DesktopEntry::Value(const QString& path, const QString& key)
             inMainGroup = (line == QLatin1String("[Desktop Entry]"));
             continue;
         }
-        if (!inMainGroup || !line.startsWith(key))
-            continue;
         const int eq = line.indexOf(QLatin1Char('='));
-        if (eq < 0 || line.left(eq).trimmed() != key)
+        if (!inMainGroup || eq <= 0)
             continue;
-        return line.mid(eq + 1).trimmed();
+        const QString key = line.left(eq).trimmed();
+        if (!keys.contains(key))
+            keys.insert(key, line.mid(eq + 1).trimmed());
     }
-    return QString();
+    return keys;
+}
+
+QString DesktopEntry::Value(const QString& path, const QString& key)
+{
+    return MainGroup(path).value(key);
+}
+
+QString DesktopEntry::ExecProgram(const QHash<QString, QString>& main_group)
+{
+    return FirstWord(main_group.value(QStringLiteral("Exec")));
 }
 
 QString DesktopEntry::ExecProgram(const QString& path)
 {
-    return FirstWord(Value(path, QStringLiteral("Exec")));
+    return ExecProgram(MainGroup(path));
 }
 
 bool DesktopEntry::Write(const QString& path, const QString& name, const QString& executable,

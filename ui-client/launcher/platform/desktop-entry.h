@@ -2,6 +2,7 @@
 // applications folder, so desktop environments list it.
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 class DesktopEntry {
@@ -13,10 +14,14 @@ public:
     // ApplicationsFolder() + "/" + FileName().
     static QString EntryPath();
 
-    // The value of `key` in the [Desktop Entry] group of the file at `path`,
-    // trimmed; empty when the file cannot be read or has no such key.
+    // The keys of the [Desktop Entry] group of the file at `path` with their
+    // values, trimmed (the first of a repeated key); empty when the file
+    // cannot be read.
+    static QHash<QString, QString> MainGroup(const QString& path);
+    // One key's value from MainGroup; empty when there is no such key.
     static QString Value(const QString& path, const QString& key);
     // The program named by the Exec key (its first word, quotes removed).
+    static QString ExecProgram(const QHash<QString, QString>& main_group);
     static QString ExecProgram(const QString& path);
 
     // Writes the entry for `executable` with the display `name` at `path`,

@@ -49,14 +49,15 @@ int LinuxAppRegistry::Unregister(const QString& bundle, QString* error)
     QFileInfo info(entry);
     if (!info.exists() && !info.isSymLink())
         return 0;
-    if (!PointsInto(DesktopEntry::ExecProgram(entry), bundle)) {
+    const QHash<QString, QString> keys = DesktopEntry::MainGroup(entry);
+    if (!PointsInto(DesktopEntry::ExecProgram(keys), bundle)) {
         LOG_DEBUG(kComponent, "desktop entry '%s' belongs to another installation, kept\n",
                   entry.toUtf8().constData());
         return 0;
     }
     // The cache names only entries with MimeType; desktop environments watch
     // the folder itself for entries coming and going.
-    const bool cached = !DesktopEntry::Value(entry, QStringLiteral("MimeType")).isEmpty();
+    const bool cached = !keys.value(QStringLiteral("MimeType")).isEmpty();
     QFile file(entry);
     if (!file.remove()) {
         *error = QStringLiteral("cannot remove '%1': %2").arg(entry, file.errorString());
