@@ -38,8 +38,7 @@ else()
   target_link_libraries(lumora-launcher PRIVATE launcher_objects ${CMAKE_DL_LIBS})
   set_target_properties(lumora-launcher PROPERTIES ENABLE_EXPORTS ON)
 
-  add_library(lumora-package MODULE ${CMAKE_CURRENT_LIST_DIR}/package-module.h
-    ${CMAKE_CURRENT_LIST_DIR}/package-module.cpp $<TARGET_OBJECTS:launcher_package_objects>)
+  add_library(lumora-package MODULE $<TARGET_OBJECTS:launcher_package_objects>)
   # Usage requirements only: the logger, texts and string type are the executable's.
   target_include_directories(lumora-package PRIVATE
     $<TARGET_PROPERTY:launcher_objects,INTERFACE_INCLUDE_DIRECTORIES>
@@ -47,6 +46,7 @@ else()
     $<TARGET_PROPERTY:logger,INTERFACE_INCLUDE_DIRECTORIES>)
   target_link_libraries(lumora-package PRIVATE Qt5::Core LibArchive::LibArchive OpenSSL::Crypto)
   set_target_properties(lumora-package PROPERTIES
+    LINKER_LANGUAGE CXX
     OUTPUT_NAME lumora-package
     LIBRARY_OUTPUT_DIRECTORY "${_bundle_contents}/Frameworks")
   add_dependencies(lumora-launcher lumora-package)

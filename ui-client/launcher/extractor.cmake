@@ -1,4 +1,6 @@
-# The package extractor.
+# The package extractor, and the entry table of the package module.
 list(APPEND PACKAGE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/extractor.h
-  ${CMAKE_CURRENT_LIST_DIR}/extractor.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/extractor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/package-module.h
+  ${CMAKE_CURRENT_LIST_DIR}/package-module.cpp)

@@ -1,7 +1,8 @@
 // The entry point of the package module (Contents/Frameworks/
 // liblumora-package.so): a table of its operations. The module uses the
 // launcher's own logger, texts and progress relay, which the executable
-// exports, so it is only ever loaded by the launcher executable.
+// exports, so it is only ever loaded by the launcher executable. Programs
+// that link the package work in call the same table directly.
 #pragma once
 
 #include <string>

@@ -1,22 +1,19 @@
-// The package work linked into the program that calls it.
+// The package work linked into the program that calls it: the package
+// module's own table, called in-process.
 #include "package-tools.h"
 
-#include "extractor.h"
-#include "sha256-file.h"
+#include "package-module.h"
 
 namespace PackageTools {
 
 bool Sha256(const ustring& path, std::string* digest, std::string* error)
 {
-    return Sha256File(path, digest, error);
+    return lumora_package_module()->sha256(path, digest, error);
 }
 
 int Extract(const ustring& package, const ustring& dest)
 {
-    Extractor extractor;
-    extractor.dest_path = dest;
-    extractor.src_path = package;
-    return extractor.Extract();
+    return lumora_package_module()->extract(package, dest);
 }
 
 }  // namespace PackageTools
