@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <ctime>
@@ -39,12 +40,10 @@ void SystemProcessControl::WaitForEnd(pid_t pid, unsigned int seconds)
             SleepSeconds(seconds);
         return;
     }
-    struct timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + seconds * 1000LL;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
     for (;;) {
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
         struct pollfd end = {fd, POLLIN, 0};
