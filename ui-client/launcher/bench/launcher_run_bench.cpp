@@ -138,7 +138,8 @@ bool Poll(const std::function<bool()>& condition, int ms)
 }
 
 // Sets `key=value` in an INFO file, replacing the key's line or adding one
-// at the end (INFO has the one [Version] group).
+// at the end (INFO has the one [Version] group); an empty value removes the
+// key's line.
 bool SetInfoKey(const std::string& path, const std::string& key, const std::string& value)
 {
     std::istringstream in(Read(path));
@@ -146,24 +147,15 @@ bool SetInfoKey(const std::string& path, const std::string& key, const std::stri
     bool replaced = false;
     while (std::getline(in, line)) {
         if (line.rfind(key + "=", 0) == 0) {
+            if (value.empty())
+                continue;
             line = key + "=" + value;
             replaced = true;
         }
         text += line + "\n";
     }
-    if (!replaced)
+    if (!replaced && !value.empty())
         text += key + "=" + value + "\n";
-    return WriteText(path, text);
-}
-
-// Removes the line of `key` from an INFO file.
-bool RemoveInfoKey(const std::string& path, const std::string& key)
-{
-    std::istringstream in(Read(path));
-    std::string text, line;
-    while (std::getline(in, line))
-        if (line.rfind(key + "=", 0) != 0)
-            text += line + "\n";
     return WriteText(path, text);
 }
 
@@ -268,7 +260,7 @@ bool MakeFixture(const std::string& work, const std::string& name, const bench::
     // records; with LUMORA_BENCH_UNCHECKED the bundle records none, and the
     // launcher installs without checking (what the check costs).
     if (Unchecked()) {
-        ok = ok && RemoveInfoKey(fixture->bundle + kInfo, "package_sha256");
+        ok = ok && SetInfoKey(fixture->bundle + kInfo, "package_sha256", std::string());
     } else {
         const std::string digest = ok ? bench::Sha256File(fixture->package) : std::string();
         ok = ok && !digest.empty() && SetInfoKey(fixture->bundle + kInfo, "package_sha256", digest);
