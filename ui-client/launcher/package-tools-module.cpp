@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 
 #include "log.h"
 #include "package-module.h"
@@ -23,9 +24,8 @@ std::string g_failure;
 
 void LoadModule()
 {
-    const QByteArray path =
-        (QCoreApplication::applicationDirPath() + QStringLiteral("/../Frameworks/") + QLatin1String(kPackageModuleFile))
-            .toUtf8();
+    const QByteArray path = QFile::encodeName(QCoreApplication::applicationDirPath() +
+                                              QStringLiteral("/../Frameworks/") + QLatin1String(kPackageModuleFile));
     void* handle = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = dlerror();
