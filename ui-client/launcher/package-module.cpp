@@ -2,6 +2,7 @@
 #include "package-module.h"
 
 #include "extractor.h"
+#include "package-compare.h"
 #include "sha256-file.h"
 
 namespace {
@@ -18,6 +19,7 @@ int ExtractPackage(const ustring& package, const ustring& dest)
 
 extern "C" __attribute__((visibility("default"))) const PackageModuleTable* lumora_package_module()
 {
-    static const PackageModuleTable table = {kPackageModuleVersion, &Sha256File, &ExtractPackage};
+    static const PackageModuleTable table = {kPackageModuleVersion, &Sha256File, &ExtractPackage,
+                                             &ComparePackage};
     return &table;
 }

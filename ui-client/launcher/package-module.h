@@ -7,16 +7,19 @@
 
 #include <string>
 
+#include "package-tools.h"
 #include "ustring.h"
 
 struct PackageModuleTable {
     int version;  // kPackageModuleVersion of the module's build
     bool (*sha256)(const ustring& path, std::string* digest, std::string* error);
     int (*extract)(const ustring& package, const ustring& dest);
+    int (*compare)(const ustring& package, const ustring& app, PackageTools::Comparison* result,
+                   std::string* error);
 };
 
 // Raised whenever the table or what its operations take changes.
-constexpr int kPackageModuleVersion = 1;
+constexpr int kPackageModuleVersion = 2;
 constexpr char kPackageModuleFile[] = "liblumora-package.so";
 constexpr char kPackageModuleEntry[] = "lumora_package_module";
 

@@ -57,6 +57,14 @@ const PackageModuleTable* Module()
 
 namespace PackageTools {
 
+bool Load(std::string* error)
+{
+    if (Module() != nullptr)
+        return true;
+    *error = "cannot load the package module: " + g_failure;
+    return false;
+}
+
 bool Sha256(const ustring& path, std::string* digest, std::string* error)
 {
     const PackageModuleTable* module = Module();
@@ -71,6 +79,16 @@ int Extract(const ustring& package, const ustring& dest)
 {
     const PackageModuleTable* module = Module();
     return module != nullptr ? module->extract(package, dest) : -1;
+}
+
+int Compare(const ustring& package, const ustring& app, Comparison* result, std::string* error)
+{
+    const PackageModuleTable* module = Module();
+    if (module == nullptr) {
+        *error = "cannot load the package module: " + g_failure;
+        return -1;
+    }
+    return module->compare(package, app, result, error);
 }
 
 }  // namespace PackageTools
