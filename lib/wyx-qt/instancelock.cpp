@@ -36,6 +36,14 @@ InstanceLock::~InstanceLock()
         close(m_fd);  // releases the lock
 }
 
+void InstanceLock::release()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = -1;
+    m_held = false;
+}
+
 bool InstanceLock::tryAcquire()
 {
     if (m_held)

@@ -26,6 +26,10 @@ public:
     // error(): such a failure must not keep the application from running.
     bool tryAcquire();
 
+    // Gives the lock up before the owner ends (a launcher about to wait for
+    // the user must not keep a second start out meanwhile).
+    void release();
+
     // True once tryAcquire found the lock held by another live process.
     bool heldElsewhere() const { return m_heldElsewhere; }
 

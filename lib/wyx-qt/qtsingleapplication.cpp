@@ -28,3 +28,8 @@ QString QtSingleApplication::lockFilePath() const
 {
     return m_lock->lockFilePath();
 }
+
+void QtSingleApplication::releaseLock()
+{
+    m_lock->release();
+}

@@ -25,6 +25,8 @@ public:
     // empty when the lock is held by this or another instance.
     QString lockError() const;
     QString lockFilePath() const;
+    // Gives the instance lock up: another launcher may start from now on.
+    void releaseLock();
 
 private:
     std::unique_ptr<InstanceLock> m_lock;

@@ -1,11 +1,23 @@
 #include "cloud-service.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include <QDir>
 #include <QSettings>
 #include <QVariant>
 
+#include "config.h"
 #include "file-op.h"
 #include "log.h"
+#include "package-tools.h"
+#include "platform/bundle-info.h"
 #include "uipathmanager.h"
 
 namespace {
@@ -127,24 +139,6 @@ void Service::RemoveAgedFolders()
     FSRemove(aged, false);
 }
 
-// --- per-user installation: begin ---
-// Backup, extraction and rollback of the per-user bundle, and the recursive
-// copy.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include <sys/stat.h>
-
-#include <string>
-
-#include "config.h"
-#include "platform/bundle-info.h"
-#include "package-tools.h"
-
 namespace {
 
 // Name of backup folder `index`: the bundle path + "_tmp", then + "_tmp1" to "_tmp9".
@@ -215,31 +209,51 @@ bool EnsureFolder(const ustring& folder)
 // is removed, the per-user bundle counts as incomplete and is reinstalled.
 // The mark names the backup that holds the last complete installation
 // ("backup=<index>", or "backup=none"); it is written whole and made durable
-// before it replaces the previous mark.
-void Service::WriteUpgradeMark(const ustring& mark, const ustring& complete_backup)
+// before it replaces the previous mark. False, with the failing call in
+// `reason`, when it could not be: nothing may be moved then.
+bool Service::WriteUpgradeMark(const ustring& mark, const ustring& complete_backup, std::string* reason)
 {
     const ustring folder = FSParentPath(mark);
-    if (!EnsureFolder(folder))
-        return;
+    if (!EnsureFolder(folder)) {
+        *reason = "cannot create '" + std::string(folder.c_str()) + "'";
+        return false;
+    }
     std::string text = "backup=none\n";
     for (int k = 0; k <= 9 && !complete_backup.empty(); ++k)
         if (complete_backup == GetAppBackupDir(app_path, k))
             text = "backup=" + std::to_string(k) + "\n";
     const ustring part = mark + ".part";
+    const auto failed = [&](const char* call, const ustring& path) {
+        *reason = std::string(call) + "(" + path.c_str() + "): " + std::strerror(errno);
+        LOG_ERROR(kComponent, "%s\n", reason->c_str());
+        return false;
+    };
     int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        LOG_ERROR(kComponent, "open(%s): %s\n", part.c_str(), std::strerror(errno));
-        return;
+    if (fd < 0)
+        return failed("open", part);
+    const ssize_t written = write(fd, text.data(), text.size());
+    if (written != static_cast<ssize_t>(text.size())) {
+        if (written >= 0)
+            errno = ENOSPC;  // a short write of a few bytes: the disk is full
+        failed("write", part);
+        close(fd);
+        unlink(part.c_str());
+        return false;
     }
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (!written)
-        LOG_ERROR(kComponent, "write(%s): %s\n", part.c_str(), std::strerror(errno));
-    if (fsync(fd) != 0)
-        LOG_ERROR(kComponent, "fsync(%s): %s\n", part.c_str(), std::strerror(errno));
+    if (fsync(fd) != 0) {
+        failed("fsync", part);
+        close(fd);
+        unlink(part.c_str());
+        return false;
+    }
     close(fd);
-    if (rename(part.c_str(), mark.c_str()) != 0)
-        LOG_ERROR(kComponent, "rename(%s): %s\n", part.c_str(), std::strerror(errno));
+    if (rename(part.c_str(), mark.c_str()) != 0) {
+        failed("rename", part);
+        unlink(part.c_str());
+        return false;
+    }
     SyncFolder(folder);
+    return true;
 }
 
 // What an earlier run's mark says. A mark naming a backup that is gone
@@ -294,6 +308,44 @@ void ClearUpgradeMark(const ustring& mark, const ustring& app)
 
 }  // namespace
 
+// Moves the complete bundle in place to the first backup slot that takes
+// it. Each slot is named in the mark before the move, so a kill at any
+// point leaves a way back; a slot that a leftover occupies is passed over
+// like a failed move, since the slot a mark names must hold nothing but this
+// bundle. After an interrupted run (`resuming`) the mark already names the
+// complete backup and any slot will do.
+Service::BackupResult Service::MoveToBackup(const ustring& app, const ustring& mark, bool resuming, ustring* backup)
+{
+    for (int k = 0; k <= 9; ++k) {
+        *backup = GetAppBackupDir(app, k);
+        if (resuming || !IsFileExist(*backup, false)) {
+            std::string reason;
+            if (!resuming && !WriteUpgradeMark(mark, *backup, &reason)) {
+                LOG_ERROR(kComponent, "cannot mark the installation in progress (%s): upgrade refused, '%s' is kept\n",
+                          reason.c_str(), app.c_str());
+                return BackupResult::NoMark;
+            }
+            if (FSRename(app, *backup, false) == 0)
+                return BackupResult::Moved;
+        }
+        LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s'\n", app.c_str(), backup->c_str());
+    }
+    LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s' at max retries, exiting\n", app.c_str(),
+              backup->c_str());
+    return BackupResult::Failed;
+}
+
+// After a backup that did not happen, the mark says again what it said
+// before this run: the earlier run's complete backup, or nothing at all.
+void Service::RestoreMark(const ustring& mark, const ustring& app, bool resuming, const ustring& complete)
+{
+    std::string reason;
+    if (resuming)
+        WriteUpgradeMark(mark, complete, &reason);
+    else if (IsFileExist(mark, false))
+        ClearUpgradeMark(mark, app);
+}
+
 int Service::PrepareUserEnv()
 {
     const ustring app(app_path);
@@ -313,38 +365,26 @@ int Service::PrepareUserEnv()
 
     ustring complete = previous.complete_backup;
     ustring backup;
-    int k = 0;
     const bool installed = IsFileExist(app, false);
-    // Without an earlier mark the bundle in place is complete: its first mark
-    // is the one that names its backup, written before the move below, so a
-    // kill at any point leaves a way back.
-    if (previous.exists || !installed)
-        WriteUpgradeMark(mark, complete);
+    // Without an earlier mark the bundle in place is complete and its first
+    // mark is written by the move to its backup; otherwise the mark goes
+    // first, and without one nothing is written at all.
+    if (previous.exists || !installed) {
+        std::string reason;
+        if (!WriteUpgradeMark(mark, complete, &reason)) {
+            LOG_ERROR(kComponent, "cannot mark the installation in progress (%s): upgrade refused\n", reason.c_str());
+            return -1;
+        }
+    }
     if (installed) {
-        for (k = 0;; ++k) {
-            backup = GetAppBackupDir(app, k);
-            // A slot a mark names must hold nothing but this bundle: an
-            // occupied one (a leftover) is passed over like a failed move.
-            const bool usable = previous.exists || !IsFileExist(backup, false);
-            if (usable && !previous.exists)
-                WriteUpgradeMark(mark, backup);
-            if (usable && FSRename(app, backup, false) == 0)
-                break;
-            if (k == 9) {
-                LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s' at max retries, exiting\n",
-                          app.c_str(), backup.c_str());
-                if (previous.exists)
-                    WriteUpgradeMark(mark, complete);
-                else if (IsFileExist(mark, false))
-                    ClearUpgradeMark(mark, app);
-                return -1;
-            }
-            LOG_ERROR(kComponent, "failed to backup app from '%s' -> '%s'\n", app.c_str(), backup.c_str());
+        if (MoveToBackup(app, mark, previous.exists, &backup) != BackupResult::Moved) {
+            RestoreMark(mark, app, previous.exists, complete);
+            return -1;
         }
         if (!previous.exists)
             complete = backup;
     }
-    if (ExtractPackage() == 0 && VerifyInstallation(app)) {
+    if (ExtractPackage() == 0 && VerifyInstallation(app) && FinishInstallation(app, backup)) {
         // The backups go after the client has started (RemoveLeftoverBackups);
         // from here on the new bundle is the complete one.
         LOG_INFO(kComponent, "user installation is ready, removing backup app\n");
@@ -356,7 +396,8 @@ int Service::PrepareUserEnv()
         RestoreCompleteBackup(app, mark, complete, backup);
         return -1;
     }
-    // The mark stays: what the extraction left is reinstalled on the next run.
+    // The mark stays: what the extraction left is reinstalled on the next
+    // run, and never started.
     LOG_ERROR(kComponent, "Failed to extract package, and no old installation to rollback\n");
     return -1;
 }
@@ -385,14 +426,27 @@ void Service::RestoreCompleteBackup(const ustring& app, const ustring& mark, con
         ClearUpgradeMark(mark, app);
 }
 
+bool Service::VerifyPackage()
+{
+    if (package_check == PackageCheck::NotYet)
+        package_check = CheckPackage() ? PackageCheck::Accepted : PackageCheck::Refused;
+    return package_check == PackageCheck::Accepted;
+}
+
 // Compares the package with the digest the build recorded. A package that
 // cannot be read or does not match is refused; a bundle that records no
-// digest (an older build) is installed unchecked.
-bool Service::VerifyPackage()
+// digest (an older build) is installed unchecked, once the code that
+// installs it has loaded.
+bool Service::CheckPackage()
 {
     const ustring package = ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
     if (package_sha256.empty()) {
         LOG_NOTE(kComponent, "no package digest recorded, '%s' is not verified\n", package.c_str());
+        std::string error;
+        if (!PackageTools::Load(&error)) {
+            LOG_ERROR(kComponent, "cannot install package '%s': %s\n", package.c_str(), error.c_str());
+            return false;
+        }
         return true;
     }
     std::string digest;
@@ -515,4 +569,3 @@ int Service::FSCopyPath(const ustring& from, const ustring& to)
     FSCloseDir(handle);
     return result;
 }
-// --- per-user installation: end ---

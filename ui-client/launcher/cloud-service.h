@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ustring.h"
 
@@ -42,9 +44,21 @@ public:
     // complete (no mark, client executable present); left for a later run
     // otherwise, or when a removal fails.
     void RemoveLeftoverBackups();
-    // Whether the package matches the digest recorded in the launcher's INFO
-    // (true, with a NOTE, when none is recorded).
+    // Whether the package can be installed: the package module loads and the
+    // package matches the digest recorded in the launcher's INFO (no digest
+    // recorded: true, with a NOTE). Checked once a run; later calls give the
+    // first answer.
     bool VerifyPackage();
+    // Whether the installation in place differs from what was installed: a
+    // file or link missing, or of another size or type, than its install-time
+    // list records (the first difference is logged). False when there is no
+    // such list.
+    bool InstallationDamaged();
+    // For --repair: compares every file of the installation with the package
+    // and logs each difference and each file the package does not hold.
+    // True when a reinstallation is needed; repair_failure is set when the
+    // comparison could not be made.
+    bool RepairNeeded();
     // Whether an extracted bundle can be started: its executable is a regular
     // executable file and its INFO carries the target build.
     bool VerifyInstallation(const ustring& app);
@@ -64,16 +78,35 @@ public:
     ustring package_sha256;         // digest of the shipped package, lower-case hex; empty if not recorded
     bool client_started = true;     // false once PostUpgrade could not start the client
 
+    // --repair: compare the installation with the package, reinstall what
+    // differs, keep what the package does not hold.
+    bool repair = false;
+    int repaired_files = 0;              // differences found by RepairNeeded
+    std::vector<ustring> extra_files;    // paths relative to the bundle, kept by a repair
+    std::string repair_failure;          // why the repair could not be done; empty when it could
+
 private:
+    enum class BackupResult { Moved, Failed, NoMark };
+    enum class PackageCheck { NotYet, Accepted, Refused };
+
     // What the mark of an interrupted installation says.
     struct UpgradeMark {
         bool exists = false;
         ustring complete_backup;  // backup folder holding the last complete installation, or empty
     };
     UpgradeMark ReadUpgradeMark(const ustring& mark, const ustring& app);
-    void WriteUpgradeMark(const ustring& mark, const ustring& complete_backup);
+    bool WriteUpgradeMark(const ustring& mark, const ustring& complete_backup, std::string* reason);
+    BackupResult MoveToBackup(const ustring& app, const ustring& mark, bool resuming, ustring* backup);
+    void RestoreMark(const ustring& mark, const ustring& app, bool resuming, const ustring& complete);
     void RestoreCompleteBackup(const ustring& app, const ustring& mark, const ustring& complete,
                                const ustring& fallback);
+    bool CheckPackage();
+    // The last steps of a verified extraction, before the mark goes: the
+    // install-time list of the new bundle, and the files a repair keeps.
+    bool FinishInstallation(const ustring& app, const ustring& backup);
+    void KeepExtraFiles(const ustring& app, const ustring& backup);
+
+    PackageCheck package_check = PackageCheck::NotYet;
 
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;

@@ -1,7 +1,10 @@
 #include "failure-box.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QTimerEvent>
+
+#include <cstdio>
 
 #include "launcher.h"
 #include "strtable.h"
@@ -21,6 +24,17 @@ FailureBox::FailureBox(const QString& log_file, int timeout_ms)
 {
     setInformativeText(StrTable::LoadStr(kTextClientLogFiles) + QLatin1Char('\n') +
                        QDir::toNativeSeparators(log_file));
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setFont(LauncherFont());
+    setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+FailureBox::FailureBox(int timeout_ms, const QString& detail)
+    : QMessageBox(QMessageBox::Warning, StrTable::LoadStr(kTextClientName),
+                  StrTable::LoadStr(kTextClientError).arg(StrTable::LoadStr(kTextClientName)), QMessageBox::Ok),
+      timeout_ms(timeout_ms)
+{
+    setInformativeText(detail);
     setTextInteractionFlags(Qt::TextSelectableByMouse);
     setFont(LauncherFont());
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -46,4 +60,33 @@ void FailureBox::timerEvent(QTimerEvent* event)
     }
     close_timer.stop();
     done(QMessageBox::Ok);  // as if its only button was pressed
+}
+
+namespace {
+
+// Platforms without a screen a person looks at.
+bool ShowsNoWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+}  // namespace
+
+void ReportFailure(const QString& detail, bool detail_is_log_file, int timeout_ms, bool always_window)
+{
+    const QString message = StrTable::LoadStr(kTextClientError).arg(StrTable::LoadStr(kTextClientName));
+    const QString shown = detail_is_log_file ? QDir::toNativeSeparators(detail) : detail;
+    std::fprintf(stderr, "lumora-launcher: %s %s%s\n", message.toLocal8Bit().constData(),
+                 detail_is_log_file ? "See " : "", shown.toLocal8Bit().constData());
+    std::fflush(stderr);
+    if (ShowsNoWindows() && !always_window)
+        return;
+    if (detail_is_log_file) {
+        FailureBox box(detail, timeout_ms);
+        box.exec();
+    } else {
+        FailureBox box(timeout_ms, detail);
+        box.exec();
+    }
 }

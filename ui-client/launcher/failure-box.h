@@ -13,6 +13,9 @@ class FailureBox : public QMessageBox {
 
 public:
     FailureBox(const QString& log_file, int timeout_ms);
+    // The warning with `detail` (what stands in the way) in place of the log
+    // file's name.
+    FailureBox(int timeout_ms, const QString& detail);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -23,3 +26,10 @@ private:
     QBasicTimer close_timer;
     int timeout_ms;
 };
+
+// Tells the user that no client could be started: the message goes to
+// standard error, and to a FailureBox on a platform that shows windows; on
+// one that does not (offscreen, minimal) nobody would ever close it, so the
+// caller goes on at once, unless `always_window` asks for the window
+// anyway. `detail` is what the user should look at.
+void ReportFailure(const QString& detail, bool detail_is_log_file, int timeout_ms, bool always_window = false);

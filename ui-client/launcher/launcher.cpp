@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QStyle>
 
+#include <cstdio>
 #include <limits>
 
 #if defined(__SANITIZE_THREAD__)
@@ -23,6 +24,7 @@
 #include "log.h"
 #include "mac/mac-service.h"
 #include "platform/colour-scheme.h"
+#include "qtsingleapplication.h"
 #include "strtable.h"
 #include "uipathmanager.h"
 
@@ -205,9 +207,11 @@ void Worker::HandleServicce()
 {
     LOG_DEBUG(kLogComponent, "running\n");
     service->PreUpgrade();
+    int upgraded = 1;  // 1: nothing to do, 0: replaced, -1: failed
     if (service->IsNeedUpgrade()) {
         emit sigShowMsg();
         const int r = service->HandlePackageUpgrade();
+        upgraded = r == 0 ? 0 : -1;
         if (r != 0) {
             LOG_ERROR(kLogComponent, "Failed to upgrade package\n");
         } else {
@@ -220,8 +224,32 @@ void Worker::HandleServicce()
     service->RemoveAgedFolders();
     service->PostUpgrade();
     const bool client_started = service->client_started;
+    if (service->repair)
+        emit sigExitStatus(ReportRepair(upgraded));
     LOG_DEBUG(kLogComponent, "done\n");
     emit sigServiceDone(client_started);
+}
+
+// The one line a repair prints: what it did, or why it could not.
+int Worker::ReportRepair(int upgraded)
+{
+    QString failure = QString::fromStdString(service->repair_failure);
+    if (failure.isEmpty() && upgraded < 0)
+        failure = QStringLiteral("the installation could not be replaced (see the log)");
+    if (failure.isEmpty() && !service->client_started)
+        failure = QStringLiteral("the client could not be started (see the log)");
+    if (!failure.isEmpty()) {
+        std::fprintf(stderr, "lumora-launcher: repair failed: %s\n", failure.toLocal8Bit().constData());
+        return 1;
+    }
+    if (upgraded == 0 && service->repaired_files > 0)
+        std::printf("repaired %d files\n", service->repaired_files);
+    else if (upgraded == 0)
+        std::printf("reinstalled the installation\n");
+    else
+        std::printf("installation is intact\n");
+    std::fflush(stdout);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -241,6 +269,7 @@ Launcher::Launcher(Worker* worker)
     Notify_Adapter* notify = Notify_Adapter::GetInstance();
     connect(this, &Launcher::sigStart, worker, &Worker::HandleServicce);
     connect(worker, &Worker::sigShowMsg, this, &Launcher::ShowMsgBox);
+    connect(worker, &Worker::sigExitStatus, this, &Launcher::SetExitStatus);
     connect(worker, &Worker::sigServiceDone, this, &Launcher::LaunchDone);
     connect(worker, &Worker::sigUpdateProgress, this, &Launcher::UpdateProgress);
     connect(worker, &Worker::sigSetLabelText, this, &Launcher::SetLabelText);
@@ -267,6 +296,11 @@ void Launcher::Run()
 void Launcher::Start()
 {
     emit sigStart();
+}
+
+void Launcher::SetRepair(bool repair)
+{
+    worker->service->repair = repair;
 }
 
 void Launcher::UpdateProgress(int total, int steps)
@@ -306,6 +340,11 @@ ProcessingProgressDialog* Launcher::Dialog()
     return dialog;
 }
 
+void Launcher::SetExitStatus(int status)
+{
+    exit_status = status;
+}
+
 void Launcher::LaunchDone(bool client_started)
 {
     show_timer.stop();
@@ -316,12 +355,14 @@ void Launcher::LaunchDone(bool client_started)
     worker->GetThread()->quit();
     worker->GetThread()->wait();
     if (client_started) {
-        QCoreApplication::quit();
+        QCoreApplication::exit(exit_status);
         return;
     }
+    // Another launcher may start while the message waits for the user.
+    if (auto* app = qobject_cast<QtSingleApplication*>(QCoreApplication::instance()))
+        app->releaseLock();
     const QString log_file = UIPathManager::getInstance()->getPath("user_lumora_path") + kLogFile;
     LOG_WARNING(kLogComponent, "the client was not started, telling the user\n");
-    FailureBox box(log_file, kFailureBoxTimeoutMs);
-    box.exec();
+    ReportFailure(log_file, true, kFailureBoxTimeoutMs, failure_window_always);
     QCoreApplication::exit(1);
 }

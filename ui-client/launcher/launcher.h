@@ -76,6 +76,9 @@ public:
 signals:
     // client_started: whether the service could start the client.
     void sigServiceDone(bool client_started);
+    // The launcher's exit status when it differs from the default (a repair
+    // that failed); sent before sigServiceDone.
+    void sigExitStatus(int status);
     void sigShowMsg();
     void sigUpdateProgress(int total, int steps);
     void sigSetLabelText(const QString& text);
@@ -84,6 +87,8 @@ private slots:
     void HandleServicce();
 
 private:
+    int ReportRepair(int upgraded);
+
     // The launcher wires its start signal to the private slot.
     friend class Launcher;
 
@@ -112,16 +117,23 @@ public:
 
     void Run();
     void Start();
+    // Asks the service for a repair (--repair) instead of a plain run; only
+    // before Run.
+    void SetRepair(bool repair);
 
     // The dialog, or null while no run has needed it.
     ProcessingProgressDialog* GetDialog() const { return dialog; }
     // How long the work runs before the dialog appears (tests change it).
     void SetShowDelay(int msec) { show_timer.setInterval(msec); }
+    // Shows the failure warning also on platforms that show no windows
+    // (offscreen tests look at it).
+    void SetFailureWindowAlways(bool always) { failure_window_always = always; }
 
 signals:
     void sigStart();
 
 private slots:
+    void SetExitStatus(int status);
     void LaunchDone(bool client_started);
     void UpdateProgress(int total, int steps);
     void SetLabelText(const QString& text);
@@ -135,6 +147,8 @@ private:
     Worker* worker = nullptr;
     ProcessingProgressDialog* dialog = nullptr;
     QTimer show_timer;
+    int exit_status = 0;
+    bool failure_window_always = false;
 
     Q_DISABLE_COPY(Launcher)
 };

@@ -7,11 +7,13 @@
 #include <QSettings>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTranslator>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -22,6 +24,7 @@
 
 #include "app-startup.h"
 #include "cloud-service.h"
+#include "failure-box.h"
 #include "launcher.h"
 #include "log.h"
 #include "orvlocale.h"
@@ -69,10 +72,15 @@ bool AnswerInformationOptions(int argc, char** argv, const QString& exe)
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::printf("Usage: lumora-launcher [--help] [--version]\n\n"
+            std::printf("Usage: lumora-launcher [--repair] [--help] [--version]\n\n"
                         "Installs or updates this user's copy of the Lumora client (~/.Lumora) from\n"
-                        "the package in the launcher's bundle, then starts it. Only one launcher runs\n"
+                        "the package in the launcher's bundle, then starts it. A copy with a file\n"
+                        "missing, or of the wrong size or type, is reinstalled. Only one launcher runs\n"
                         "per home folder. The log is ~/.Lumora/log/launcher.log.\n\n"
+                        "      --repair   compare every file of the copy with the package, reinstall\n"
+                        "                 what differs (files the package does not hold are kept),\n"
+                        "                 start the client and print what was done; exit status 1\n"
+                        "                 when the copy could not be repaired\n"
                         "  -h, --help     show this text and exit\n"
                         "      --version  show the version of the client the launcher installs and exit\n");
             return true;
@@ -90,11 +98,36 @@ bool AnswerInformationOptions(int argc, char** argv, const QString& exe)
     return false;
 }
 
-// Options left once the toolkit has taken its own are not the launcher's.
-void ReportUnknownOptions(const QStringList& arguments)
+// --repair, and what is left once the toolkit has taken its own options:
+// an unknown option or a bare word is reported and ignored.
+bool ReadArguments(const QStringList& arguments)
 {
-    for (int i = 1; i < arguments.size(); ++i)
-        std::fprintf(stderr, "lumora-launcher: unknown option '%s' ignored\n", arguments[i].toLocal8Bit().constData());
+    bool repair = false;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--repair"))
+            repair = true;
+        else if (argument.startsWith(QLatin1Char('-')))
+            std::fprintf(stderr, "lumora-launcher: unknown option '%s' ignored\n", argument.toLocal8Bit().constData());
+        else
+            std::fprintf(stderr, "lumora-launcher: unexpected argument '%s' ignored\n", argument.toLocal8Bit().constData());
+    }
+    return repair;
+}
+
+// What keeps the per-user folder from being used: empty when "~/.Lumora"
+// is a folder, a link to one, or not there yet.
+QString PerUserFolderObstacle()
+{
+    const QByteArray folder = QFile::encodeName(Service::GetUserInstallPath() + QStringLiteral("/.Lumora"));
+    struct stat st;
+    if (lstat(folder.constData(), &st) != 0)
+        return QString();
+    if (S_ISDIR(st.st_mode))
+        return QString();
+    if (stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return QString();
+    return QStringLiteral("'~/.Lumora' is not a folder");
 }
 
 // HOME as every later step reads it: the account's home folder when HOME is
@@ -224,14 +257,31 @@ void SetApplicationFont(const QString& languageCode)
 }
 
 // The upgrade service behind its dialog, until it is done.
-int RunLauncher(QApplication& app)
+int RunLauncher(QApplication& app, bool repair)
 {
     Launcher* launcher = new Launcher();
+    launcher->SetRepair(repair);
     launcher->Run();
     launcher->Start();
     const int result = app.exec();
     delete launcher;
     return result;
+}
+
+// Says what keeps the launcher from working, with the dialog's texts in the
+// user's language; nothing is installed or started.
+int ReportObstacle(int argc, char** argv, const QString& obstacle)
+{
+    g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(g_previousHandler);
+    std::unique_ptr<QTranslator> translator;
+    const QString language = InstallTranslation(translator);
+    StrTable::InitStrTable();
+    SetApplicationFont(language);
+    ReportFailure(obstacle + QStringLiteral("; nothing was installed or started"), false,
+                  Launcher::kFailureBoxTimeoutMs);
+    return 1;
 }
 
 }  // namespace
@@ -249,12 +299,17 @@ int main(int argc, char** argv)
 
     // The window class stays the same however the launcher was started.
     QCoreApplication::setApplicationName(QStringLiteral("lumora-launcher"));
+    // Nothing is created below a per-user folder that is not a folder: not
+    // the lock, not the log. The user is told what stands in the way.
+    const QString obstacle = PerUserFolderObstacle();
+    if (!obstacle.isEmpty())
+        return ReportObstacle(argc, argv, obstacle);
     g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
     QtSingleApplication app(argc, argv, true);
     qInstallMessageHandler(g_previousHandler);
     // The launcher's desktop entry: window class and Wayland application id.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.lumora.launcher"));
-    ReportUnknownOptions(QCoreApplication::arguments());
+    const bool repair = ReadArguments(QCoreApplication::arguments());
     RegisterPaths();
     OpenLog();
     if (!app.lockError().isEmpty())
@@ -262,12 +317,16 @@ int main(int argc, char** argv)
 
     if (app.isRunning()) {
         LOG_DEBUG(kComponent, "app has already launched, return\n");
-        return 0;
+        if (!repair)
+            return 0;
+        // A repair that did not happen is not reported as done.
+        std::fprintf(stderr, "lumora-launcher: repair failed: another launcher is running for this home folder\n");
+        return 1;
     }
 
     std::unique_ptr<QTranslator> translator;
     const QString language = InstallTranslation(translator);
     StrTable::InitStrTable();  // the texts the dialog and the worker read
     SetApplicationFont(language);
-    return RunLauncher(app);
+    return RunLauncher(app, repair);
 }

@@ -7,6 +7,7 @@ list(APPEND PACKAGE_SOURCES
 list(APPEND LAUNCHER_SOURCES
   ${_service_dir}/cloud-service.h
   ${_service_dir}/cloud-service.cpp
+  ${_service_dir}/install-repair.cpp
   ${_service_dir}/package-tools.h
   ${_service_dir}/mac/mac-service.h
   ${_service_dir}/mac/mac-service.cpp

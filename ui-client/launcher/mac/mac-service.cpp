@@ -130,11 +130,21 @@ bool MacService::IsNeedUpgrade()
     if (interrupted)
         LOG_DEBUG(kComponent, "upgrade mark '%s' exists, the last installation is incomplete\n",
                   mark.c_str());
-    return target > source || !executableExists || interrupted;
+    if (target > source || !executableExists || interrupted)
+        return true;
+    if (target < source)
+        LOG_INFO(kComponent, "installed build %d is newer than the shipped build %d, not downgraded\n", source,
+                 target);
+    // The build is current: the files must still be there as installed.
+    return repair ? RepairNeeded() : InstallationDamaged();
 }
 
 int MacService::HandlePackageUpgrade()
 {
+    // Nothing is stopped, migrated or moved for a package that will be
+    // refused: PrepareUserEnv then only settles an earlier run's mark.
+    if (!VerifyPackage())
+        return PrepareUserEnv();
     if (PerUserBinPathExist()) {
         LOG_DEBUG(kComponent, "local appdata exist\n");
         StopService();
@@ -162,8 +172,11 @@ void MacService::MigrateIfStopped(const QString& earlier)
 void MacService::PostUpgrade()
 {
     // A migration that failed or was put off on an earlier run: the earlier
-    // data is still there and nothing has taken its place.
-    if (!migration_tried) {
+    // data is still there and nothing has taken its place. Only a complete
+    // current installation takes it over; without one (a refused package,
+    // a failed first installation) the earlier generation stays as it is.
+    const bool installed = PerUserBinPathExist() && !IsFileExist(UpgradeMarkPath(), false);
+    if (!migration_tried && installed) {
         const QString earlier = QDir::toNativeSeparators(RegisteredPath("user_tidewell_path"));
         const QString current = QDir::toNativeSeparators(RegisteredPath("user_lumora_path"));
         if (IsFileExist(ustring((earlier + QStringLiteral("/data")).toUtf8().toStdString()), true) &&
@@ -172,7 +185,16 @@ void MacService::PostUpgrade()
             MigrateIfStopped(earlier);
         }
     }
-    client_started = LaunchPerUserBin() == 0;
+    // A bundle whose installation never completed is not started: it may
+    // lack anything but the executable.
+    const ustring mark = UpgradeMarkPath();
+    if (IsFileExist(mark, false)) {
+        LOG_ERROR(kComponent, "the installation in '%s' is incomplete ('%s' exists), not starting it\n",
+                  app_path.c_str(), mark.c_str());
+        client_started = false;
+    } else {
+        client_started = LaunchPerUserBin() == 0;
+    }
     if (!client_started)
         LOG_ERROR(kComponent, "Failed to launch Tidewell UI\n");
     // Old copies go once the client runs: the user never waits for them.
@@ -230,11 +252,16 @@ bool MacService::StopClientByPath(const QString& folder)
         LOG_ERROR(kComponent, "kill: %s (%d)\n", std::strerror(error), error);
 
     for (int probe = 0; probe < kStopProbes; ++probe) {
-        if (processes->Signal(pid, 0) == ESRCH)
+        if (processes->Signal(pid, 0) == ESRCH) {
+            LOG_INFO(kComponent, "stopped the client (pid %d)\n", static_cast<int>(pid));
             return true;
+        }
         processes->WaitForEnd(pid, kProbeIntervalSeconds);
     }
     const int killed = processes->Signal(pid, SIGKILL);
+    if (killed == 0 || killed == ESRCH)
+        LOG_INFO(kComponent, "stopped the client (pid %d) with SIGKILL, it did not end after SIGTERM\n",
+                 static_cast<int>(pid));
     return killed == 0 || killed == ESRCH;
 }
 
@@ -253,10 +280,14 @@ int MacService::LaunchPerUserBin()
         LOG_DEBUG(kComponent, "unregister: %s\n", reason.toUtf8().constData());
     }
     reason.clear();
-    if (!AppOpener::Current()->OpenNewInstance(bundle, &reason)) {
+    AppOpener* opener = AppOpener::Current();
+    if (!opener->OpenNewInstance(bundle, &reason)) {
         LOG_WARNING(kComponent, "cannot open '%s': %s\n", bundle.toUtf8().constData(),
                     reason.toUtf8().constData());
         return -1;
     }
+    const QString started = opener->LastStarted();
+    LOG_INFO(kComponent, "started the client %s\n",
+             (started.isEmpty() ? QStringLiteral("'%1'").arg(bundle) : started).toUtf8().constData());
     return 0;
 }

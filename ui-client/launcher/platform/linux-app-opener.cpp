@@ -20,11 +20,13 @@ bool LinuxAppOpener::OpenNewInstance(const QString& bundle, QString* error)
     SpawnOptions options;
     options.workingFolder = info.absolutePath();
     options.newSession = true;
+    options.reap = true;
     long pid = 0;
     QString reason;
     if (!SpawnProgram(executable, QStringList(), options, &pid, &reason)) {
         *error = QStringLiteral("cannot start '%1': %2").arg(executable, reason);
         return false;
     }
+    last_started = QStringLiteral("'%1' (pid %2)").arg(executable).arg(pid);
     return true;
 }

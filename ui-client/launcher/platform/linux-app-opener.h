@@ -6,4 +6,8 @@
 class LinuxAppOpener : public AppOpener {
 public:
     bool OpenNewInstance(const QString& bundle, QString* error) override;
+    QString LastStarted() const override { return last_started; }
+
+private:
+    QString last_started;
 };

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -77,6 +78,18 @@ private:
     bool attributes_ok_ = false;
 };
 
+// Waits for a child that nobody else waits for, so that a child that ends
+// while the launcher still runs leaves no zombie behind (a zombie still
+// answers kill(pid, 0) as if it ran).
+void ReapWhenDone(pid_t child)
+{
+    std::thread([child] {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
 }  // namespace
 
 bool SpawnProgram(const QString& program, const QStringList& arguments, const SpawnOptions& options, long* pid,
@@ -105,6 +118,8 @@ bool SpawnProgram(const QString& program, const QStringList& arguments, const Sp
         return false;
     }
     *pid = child;
+    if (options.reap)
+        ReapWhenDone(child);
     return true;
 }
 

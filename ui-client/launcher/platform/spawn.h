@@ -9,6 +9,7 @@
 struct SpawnOptions {
     QString workingFolder;    // empty: the launcher's own
     bool newSession = false;  // the child leads a session of its own (outlives the launcher's)
+    bool reap = false;        // nobody waits for the child: it is reaped when it ends, never left a zombie
 };
 
 // Starts `program` with `arguments`. True with the child's id in `pid`;

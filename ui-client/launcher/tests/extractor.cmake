@@ -10,7 +10,8 @@ gtest_discover_tests(extractor_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
 # End to end: the bundle's launcher against temporary homes.
-add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/startup_e2e_test.cpp)
+add_executable(e2e_tests ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/startup_e2e_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/safety_e2e_test.cpp)
 target_link_libraries(e2e_tests PRIVATE bundle_runner GTest::gtest_main)
 target_compile_definitions(e2e_tests PRIVATE
   LUMORA_LAUNCHER_BUNDLE="${LUMORA_LAUNCHER_BUNDLE_DIR}"

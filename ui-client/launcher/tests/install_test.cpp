@@ -131,8 +131,45 @@ TEST(Install, AllTenBackupsOccupiedLeavesEverythingAsItWas)
     const std::string before = Snapshot(in.root + "/home");
     const size_t mark = LogMark();
     EXPECT_EQ(in.service.PrepareUserEnv(), -1);
+    // One line per attempt, the tenth too, then the line that gives up.
+    EXPECT_EQ(LogCount(mark, "failed to backup app from"), 11) << LogSince(mark);
+    EXPECT_EQ(LogCount(mark, "_tmp9'\n"), 1);
     EXPECT_EQ(LogCount(mark, "at max retries, exiting"), 1);
     EXPECT_EQ(Snapshot(in.root + "/home"), before);
+}
+
+// The tenth slot is a slot like the others: the mark names it.
+TEST(Install, TheTenthBackupSlotIsUsedAndNamed)
+{
+    Installation in(true);
+    in.GoodPackage();
+    for (int i = 0; i <= 8; ++i)
+        ASSERT_TRUE(WriteText(in.Backup(i) + "/leftover", std::to_string(i)));
+    std::string named;
+    ProgressRecorder progress;
+    progress.onCall = [&](int) { named = ReadText(in.mark); };
+    const size_t mark = LogMark();
+    ASSERT_EQ(in.service.PrepareUserEnv(), 0) << LogSince(mark);
+    EXPECT_EQ(named, "backup=9\n");
+    EXPECT_EQ(LogCount(mark, "failed to backup app from"), 9);
+    EXPECT_EQ(ReadText(in.Backup(9) + "/Contents/MacOS/lumora-ui"), "old client");
+    EXPECT_TRUE(in.NewBundleInPlace());
+}
+
+// No mark, no move: an upgrade whose mark cannot be written leaves the
+// installation where it is.
+TEST(Install, AMarkThatCannotBeWrittenRefusesTheUpgrade)
+{
+    Installation in(true);
+    in.GoodPackage();
+    fs::create_directories(in.mark + ".part/occupied");
+    const std::string before = Snapshot(in.app);
+    const size_t mark = LogMark();
+    EXPECT_EQ(in.service.PrepareUserEnv(), -1);
+    EXPECT_EQ(LogCount(mark, "cannot mark the installation in progress"), 1) << LogSince(mark);
+    EXPECT_EQ(Snapshot(in.app), before);
+    EXPECT_FALSE(Exists(in.Backup(0)));
+    EXPECT_FALSE(Exists(in.mark));
 }
 
 TEST(Install, DamagedPackageRollsBackOrLeavesTheMark)
@@ -197,6 +234,16 @@ TEST(Install, DamagedPackagesNeverReplaceAWorkingClient)
         EXPECT_EQ(LogCount(mark, "is damaged: sha256 "), 1) << LogSince(mark);
         EXPECT_EQ(LogCount(mark, std::string("expected ") + in.service.package_sha256.c_str()), 1);
         EXPECT_EQ(Snapshot(in.root + "/home"), before) << "nothing touched";
+
+        // A well-formed package of the right build, but not the one recorded.
+        Installation other(true);
+        other.GoodPackage();
+        other.service.package_sha256 = std::string(64, '0').c_str();
+        const std::string untouched = Snapshot(other.root + "/home");
+        const size_t mark3 = LogMark();
+        EXPECT_EQ(other.service.PrepareUserEnv(), -1);
+        EXPECT_EQ(LogCount(mark3, "is damaged: sha256 "), 1) << LogSince(mark3);
+        EXPECT_EQ(Snapshot(other.root + "/home"), untouched);
 
         Installation unrecorded(true);
         unrecorded.GoodPackage();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <future>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 #include "mac/mac-service.h"
@@ -11,6 +12,7 @@
 #include "platform/desktop-entry.h"
 #include "platform/linux-app-opener.h"
 #include "platform/linux-app-registry.h"
+#include "platform/spawn.h"
 #include "platform/system-process-control.h"
 #include "service_fixture.h"
 
@@ -203,4 +205,21 @@ TEST_F(ServiceProcess, LaunchStartsTheClientInItsOwnSession)
     // The client removes its pid file when asked to end.
     ASSERT_EQ(0, ::kill(pid, SIGTERM));
     EXPECT_TRUE(WaitFor([&] { return !exists(".Lumora/ui.pid"); }, 30000));
+}
+
+// A started program that nobody waits for is reaped when it ends: a zombie
+// would still answer kill(pid, 0) as if it ran.
+TEST(SpawnTest, AReapedChildLeavesNoZombie)
+{
+    SpawnOptions options;
+    options.newSession = true;
+    options.reap = true;
+    long pid = 0;
+    QString error;
+    ASSERT_TRUE(SpawnProgram(QStringLiteral("/bin/true"), QStringList(), options, &pid, &error))
+        << error.toStdString();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (kill(static_cast<pid_t>(pid), 0) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_NE(kill(static_cast<pid_t>(pid), 0), 0) << "the ended child is gone, not a zombie";
 }

@@ -1,6 +1,8 @@
 // The launcher started the ways users start it: through links, from a
 // desktop without the usual environment, twice at once, on a linked home.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QSettings>
@@ -40,13 +42,24 @@ TEST(StartUp, NoLockFileContentsBlock)
     }
 }
 
-// Two launchers started together on one home, spelled once through a link:
-// one upgrades, the other leaves at once.
+// A launcher that finds its home's lock held (the test holds it, so that the
+// two overlap for certain) leaves at once, also when the home is spelled
+// through a link; two launchers started together then upgrade once.
 TEST(StartUp, TwoLaunchersOnOneHomeUpgradeOnce)
 {
     Home home;
     const QString link = home.root + "/linked-home";
     ASSERT_TRUE(QFile::link(home.path, link));
+    ASSERT_TRUE(QDir().mkpath(home.Lumora()));
+    const QByteArray lockFile = QFile::encodeName(home.Lumora() + "/launcher.lock");
+    const int held = open(lockFile.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const Result blocked = home.Run(kBundle, {"HOME=" + link, "TMPDIR=" + home.root});
+    close(held);
+    EXPECT_EQ(blocked.exitCode, 0) << blocked.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.App())) << "a launcher that finds the lock held changes nothing";
+
     QProcess first, second;
     home.Start(first, kBundle);
     home.Start(second, kBundle, {"HOME=" + link, "TMPDIR=" + home.root});

@@ -115,6 +115,7 @@ void LauncherRun::Run()
     auto* worker = new Worker(new RecordingService(this));
     auto* launcher = new Launcher(worker);
     launcher->SetShowDelay(show_delay);
+    launcher->SetFailureWindowAlways(true);
     EXPECT_EQ(launcher->GetDialog(), nullptr) << "the dialog was built before a run needed it";
     // Queued after the launcher's own slot: the dialog exists then, and no
     // progress has reached it yet.
