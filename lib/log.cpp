@@ -2,6 +2,7 @@
 
 #include "config.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 
@@ -16,6 +17,7 @@
 Logger::InitConfig Logger::config;
 std::map<std::string, int32_t> Logger::log_level;
 FILE* Logger::log_fp = stderr;
+int Logger::log_fd = -1;
 int64_t* Logger::log_size = nullptr;
 std::string Logger::log_path;
 pthread_mutex_t* Logger::log_lock = nullptr;
@@ -34,9 +36,77 @@ std::string rotatedName(const std::string& path, int number)
     return path + "_" + std::to_string(number);
 }
 
-bool isStandardStream(FILE* fp)
+// Whether the log file's last write or open failed. The logger has no log
+// of its own to report that in: standard error gets one line when the
+// trouble starts, not one per lost message, and the next line that gets
+// through clears it. It never stops the logger from trying.
+bool file_failing = false;
+
+void reportFileFailure(const char* call, int err)
 {
-    return fp == stdin || fp == stdout || fp == stderr;
+    if (file_failing)
+        return;
+    file_failing = true;
+    fprintf(stderr, "%s(%s): %s (%d)\n", call, Logger::log_path.c_str(), strerror(err), err);
+}
+
+// The log file opened for appending: every write lands at its end, also
+// when another process appends to the same file.
+int openLogFile()
+{
+    return open(Logger::log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+}
+
+void closeLogFile()
+{
+    if (Logger::log_fd >= 0 && close(Logger::log_fd) != 0)
+        reportFileFailure("close", errno);
+    Logger::log_fd = -1;
+}
+
+// Opens the log file again after a rotation or a reload could not; the
+// size is then what the file holds.
+bool reopenLogFile()
+{
+    const int fd = openLogFile();
+    if (fd < 0) {
+        reportFileFailure("open", errno);
+        return false;
+    }
+    Logger::log_fd = fd;
+    struct stat info;
+    if (Logger::log_size != nullptr)
+        *Logger::log_size = fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+    return true;
+}
+
+// Writes one whole line to the log file with a single write(), so that
+// threads and processes appending to the same file never interleave within
+// a line. A write the file system cuts short (a full disk takes what fits)
+// is taken back off the file's end: a lost line is lost whole and the next
+// one starts on a line of its own. The byte count, or -1.
+int writeLogLine(const std::string& line)
+{
+    if (Logger::log_fd < 0 && !reopenLogFile())
+        return -1;
+    const ssize_t written = write(Logger::log_fd, line.data(), line.size());
+    if (written == static_cast<ssize_t>(line.size())) {
+        file_failing = false;
+        return static_cast<int>(written);
+    }
+    if (written < 0) {
+        reportFileFailure("write", errno);
+        return -1;
+    }
+    // O_APPEND left the offset at the end of the piece that was written.
+    const off_t end = lseek(Logger::log_fd, 0, SEEK_CUR);
+    if (end < written)
+        reportFileFailure("lseek", errno);
+    else if (ftruncate(Logger::log_fd, end - written) != 0)
+        reportFileFailure("ftruncate", errno);
+    else
+        reportFileFailure("write", ENOSPC);  // a short write of a regular file: no room left
+    return -1;
 }
 
 // Last step of Initialize: point the stream at the configured destination.
@@ -59,13 +129,14 @@ int openDestination()
     Logger::log_fp = nullptr;
     if (Logger::log_path.empty())
         return -1;
-    FILE* fp = fopen(Logger::log_path.c_str(), "a");
-    if (fp == nullptr) {
+    const int fd = openLogFile();
+    if (fd < 0) {
         int err = errno;
-        fprintf(stderr, "fopen(%s): %s (%d)\n", Logger::log_path.c_str(), strerror(err), err);
+        fprintf(stderr, "open(%s): %s (%d)\n", Logger::log_path.c_str(), strerror(err), err);
         return -1;
     }
-    Logger::log_fp = fp;
+    Logger::log_fd = fd;
+    file_failing = false;
     *Logger::log_rotated_count_shared = 0;
     Logger::log_rotated_count_private = 0;
     *Logger::log_size = Logger::GetFileSize(Logger::log_path);
@@ -125,10 +196,7 @@ int Logger::Initialize(InitConfig& init)
     DestroyLock();
     log_initialized = false;
     // A log file opened by an earlier Initialize would otherwise stay open.
-    if (config.type == LOG_TYPE_FILE && log_fp != nullptr && !isStandardStream(log_fp)) {
-        fclose(log_fp);
-        log_fp = nullptr;
-    }
+    closeLogFile();
 
     config = init;
     log_path = config.log_file;
@@ -154,9 +222,8 @@ int Logger::Initialize(InitConfig& init)
 void Logger::Destroy()
 {
     log_initialized = false;
+    closeLogFile();
     if (config.type == LOG_TYPE_FILE) {
-        if (log_fp != nullptr && !isStandardStream(log_fp))
-            fclose(log_fp);
         log_fp = stdout;
         config.type = LOG_TYPE_STDERR;
         log_path.clear();
@@ -257,11 +324,12 @@ bool Logger::IsNeedToLog(Level level, const std::string& component)
 
 namespace {
 
-// Formats one message and keeps it on one line: every control character
-// other than the closing line end is written as an escape ("\\n", "\\t",
-// "\\x1b"), so text from outside (an archive's entry names, a file's
-// contents) can never forge a line of its own.
-std::string OneLine(const char* format, va_list args)
+// Formats one message onto the end of `line` and keeps it on one line:
+// every control character other than the closing line end is written as an
+// escape ("\\n", "\\r", "\\t", "\\x1b"), so text from outside (an archive's
+// entry names, a file's contents) can never forge or overwrite a line of
+// its own.
+void AppendOneLine(std::string& line, const char* format, va_list args)
 {
     char stack[1024];
     va_list copy;
@@ -269,42 +337,40 @@ std::string OneLine(const char* format, va_list args)
     const int needed = vsnprintf(stack, sizeof stack, format, copy);
     va_end(copy);
     if (needed < 0)
-        return std::string();
-    std::string text;
-    if (static_cast<size_t>(needed) < sizeof stack) {
-        text.assign(stack, static_cast<size_t>(needed));
-    } else {
-        text.resize(static_cast<size_t>(needed) + 1);
-        vsnprintf(&text[0], text.size(), format, args);
-        text.resize(static_cast<size_t>(needed));
+        return;
+    std::string heap;
+    const char* text = stack;
+    if (static_cast<size_t>(needed) >= sizeof stack) {
+        heap.resize(static_cast<size_t>(needed) + 1);
+        vsnprintf(&heap[0], heap.size(), format, args);
+        text = heap.data();
     }
-    size_t body = text.size();
+    size_t body = static_cast<size_t>(needed);
     if (body > 0 && text[body - 1] == '\n')
         --body;
-    size_t first = 0;
-    while (first < body && static_cast<unsigned char>(text[first]) >= 0x20 && text[first] != 0x7f)
-        ++first;
-    if (first == body)
-        return text;
-    std::string escaped(text, 0, first);
-    for (size_t i = first; i < body; ++i) {
+    line.reserve(line.size() + static_cast<size_t>(needed));
+    for (size_t i = 0; i < body; ++i) {
+        size_t plain = i;  // text without control characters goes in one piece
+        while (plain < body && static_cast<unsigned char>(text[plain]) >= 0x20 && text[plain] != 0x7f)
+            ++plain;
+        line.append(text + i, plain - i);
+        if (plain == body)
+            break;
+        i = plain;
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != 0x7f) {
-            escaped += static_cast<char>(c);
-        } else if (c == '\n') {
-            escaped += "\\n";
+        if (c == '\n') {
+            line += "\\n";
         } else if (c == '\r') {
-            escaped += "\\r";
+            line += "\\r";
         } else if (c == '\t') {
-            escaped += "\\t";
+            line += "\\t";
         } else {
             char hex[5];
             snprintf(hex, sizeof hex, "\\x%02x", c);
-            escaped += hex;
+            line += hex;
         }
     }
-    escaped.append(text, body, std::string::npos);
-    return escaped;
+    line.append(text + body, static_cast<size_t>(needed) - body);
 }
 
 }  // namespace
@@ -334,7 +400,7 @@ void Logger::LogMsg2(Level level, const std::string& component, const char* form
 
     if (config.type == LOG_TYPE_SYSLOG) {
         vsyslog(LOG_ERR, format, args);
-    } else if (log_fp != nullptr) {
+    } else {
         int written = PrintToFilePointerV(format, args);
         if (config.type == LOG_TYPE_FILE && written >= 0 && log_size != nullptr) {
             *log_size += written;
@@ -381,27 +447,27 @@ int Logger::PrintToFilePointer(const char* format, ...)
     return written;
 }
 
+// The whole line (time stamp, text, line end) is composed first and handed
+// on in one piece.
 int Logger::PrintToFilePointerV(const char* format, va_list args)
 {
-    if (log_fp == nullptr)
+    const bool to_file = config.type == LOG_TYPE_FILE && !log_path.empty();
+    if (!to_file && log_fp == nullptr)
         return 0;
     // "%m" in the message refers to the caller's errno, not to one left over
     // by the time conversion.
     int saved_errno = errno;
     size_t stamp_length = 0;
     const char* stamp = currentTimestamp(&stamp_length);
-    int stamp_bytes = static_cast<int>(fwrite(stamp, 1, stamp_length, log_fp));
-    if (stamp_bytes != static_cast<int>(stamp_length))
-        stamp_bytes = -1;
     errno = saved_errno;
-    const std::string text = OneLine(format, args);
-    int text_bytes = static_cast<int>(fwrite(text.data(), 1, text.size(), log_fp));
-    if (text_bytes != static_cast<int>(text.size()))
-        text_bytes = -1;
-    fflush(log_fp);
-    if (stamp_bytes < 0 || text_bytes < 0)
+    std::string line(stamp, stamp_length);
+    AppendOneLine(line, format, args);
+    if (to_file)
+        return writeLogLine(line);
+    const size_t written = fwrite(line.data(), 1, line.size(), log_fp);
+    if (fflush(log_fp) != 0 || written != line.size())
         return -1;
-    return stamp_bytes + text_bytes;
+    return static_cast<int>(written);
 }
 
 int Logger::FlushFileStream(long ignored)
@@ -439,6 +505,9 @@ int Logger::RotateIfFileBig(int bytes)
     return rc;
 }
 
+// No failure here stops the logging: when the live file can't be renamed
+// it stays in use (the next rotation is due after another kRotateSize
+// bytes), and when the new file can't be created the next line tries again.
 int Logger::Rotate()
 {
     const int count = config.rotate_count;
@@ -447,18 +516,20 @@ int Logger::Rotate()
     if (count >= 1)
         remove(rotatedName(log_path, count - 1).c_str());
 
-    if (log_fp != nullptr && !isStandardStream(log_fp))
-        fclose(log_fp);
-    log_fp = nullptr;
-    if (rename(log_path.c_str(), rotatedName(log_path, 0).c_str()) != 0)
+    if (rename(log_path.c_str(), rotatedName(log_path, 0).c_str()) != 0) {
+        reportFileFailure("rename", errno);
         return -1;
-    FILE* fp = fopen(log_path.c_str(), "a");
-    if (fp == nullptr)
-        return -1;
-    log_fp = fp;
+    }
     if (log_rotated_count_shared != nullptr)
         ++*log_rotated_count_shared;
     ++log_rotated_count_private;
+    closeLogFile();
+    const int fd = openLogFile();
+    if (fd < 0) {
+        reportFileFailure("open", errno);
+        return -1;
+    }
+    log_fd = fd;
     return 0;
 }
 
@@ -466,13 +537,9 @@ void Logger::ReloadLogFile()
 {
     if (config.type != LOG_TYPE_FILE || config.safety_scope < SAFETY_PROCESS)
         return;
-    if (log_fp != nullptr && !isStandardStream(log_fp))
-        fclose(log_fp);
-    log_fp = fopen(log_path.c_str(), "a");
-    if (log_fp == nullptr)
-        return;
-    if (log_size != nullptr)
-        *log_size = GetFileSize(log_path);
+    closeLogFile();
+    if (!reopenLogFile())
+        return;  // tried again before the next line
     if (log_rotated_count_shared != nullptr)
         log_rotated_count_private = *log_rotated_count_shared;
 }

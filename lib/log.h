@@ -90,7 +90,13 @@ public:
     // Process-wide state (see log.cpp for the initial values).
     static InitConfig config;
     static std::map<std::string, int32_t> log_level;
+    // Stream of the standard-output and standard-error destinations; null
+    // for the system log and the file.
     static FILE* log_fp;
+    // The log file, opened for appending, written without stdio buffering:
+    // each line goes out in one write(), so a line is either all there or
+    // not at all. -1 while none is open (the next line opens it again).
+    static int log_fd;
     static int64_t* log_size;  // 64 bits: a log file over 2 GiB must still rotate
     static std::string log_path;
     static pthread_mutex_t* log_lock;

@@ -2,6 +2,7 @@
 #include "temp_dir.h"
 
 #include <gmock/gmock.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <ctime>
@@ -28,6 +29,29 @@ struct LoggerTest : testing::Test {
     std::string rotated(int i) const { return log + "_" + std::to_string(i); }
 };
 struct LoggerThreads : LoggerTest {};
+
+// The log file on a 64 KiB tmpfs of its own (root only; skipped elsewhere).
+struct LoggerFullDisk : LoggerTest {
+    std::string disk = dir.file("disk");
+    bool mounted = false;
+    void SetUp() override
+    {
+        LoggerTest::SetUp();
+        fs::create_directory(disk);
+        mounted = geteuid() == 0 && mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0;
+        if (!mounted) {
+            GTEST_SKIP() << "cannot mount a small tmpfs here";
+        }
+        log = disk + "/launcher.log";
+    }
+    void TearDown() override
+    {
+        LoggerTest::TearDown();  // closes the log file first
+        if (mounted) {
+            EXPECT_EQ(umount2(disk.c_str(), MNT_DETACH), 0);
+        }
+    }
+};
 
 TEST_F(LoggerTest, LinePrefixAndLevels)
 {
@@ -68,6 +92,18 @@ TEST_F(LoggerTest, LinePrefixAndLevels)
     error("dropped\n");
     EXPECT_EQ(evaluations, 1);
     EXPECT_THAT(readAll(log), Not(HasSubstr("dropped")));
+}
+
+// Control characters of logged text (an entry name, say) are escaped, a
+// carriage return included: raw, it would let the rest of the text overwrite
+// the line's start on a terminal.
+TEST_F(LoggerTest, ControlCharactersAreEscaped)
+{
+    ASSERT_EQ(init(), 0);
+    error(std::string("entry 'a\rb\nc\td\x1b[2J\x7f' end\n"));
+    const std::string text = readAll(log);
+    EXPECT_EQ(text.substr(kStamp), "entry 'a\\rb\\nc\\td\\x1b[2J\\x7f' end\n");
+    EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST_F(LoggerTest, RotationAtTheLimitAndBeyond2GiB)
@@ -133,4 +169,71 @@ TEST_F(LoggerThreads, LoseAndInterleaveNoLine)
         next[id] = number + 1;
     }
     EXPECT_EQ(std::vector<int>(next, next + 3), (std::vector<int>{0, 3000, 3000}));
+}
+
+// Lines "<tag> <number> <payload>" of varied lengths, so that the disk fills
+// up in the middle of a line as well as between lines.
+std::string Payload(int number) { return std::string(40 + number * 37 % 300, 'x'); }
+
+// Reads one such line, logged as an ERROR by this file: false unless it is
+// whole, from its time stamp to the last letter of its payload.
+bool ParseLine(const std::string& line, std::string& tag, int& number, size_t& payload)
+{
+    tm fields{};
+    const char* rest = strptime(line.c_str(), "%Y-%m-%dT%H:%M:%S ", &fields);
+    int pid = 0, thread = 0, source = 0, used = 0;
+    char word[16] = "";
+    if (rest != line.c_str() + kStamp ||
+        sscanf(rest, "(%5d:%5d) [ERROR] log_test(%d): %15s %d %n", &pid, &thread, &source, word, &number, &used) != 5 ||
+        used == 0)
+        return false;
+    tag = word;
+    const std::string tail(rest + used);
+    payload = tail.size();
+    return !tail.empty() && tail.find_first_not_of('x') == std::string::npos;
+}
+
+TEST_F(LoggerFullDisk, LinesAreLostWholeAndWritingResumesWhenSpaceReturns)
+{
+    const std::string ballast = disk + "/ballast";
+    std::ofstream(ballast, std::ios::binary) << std::string(16384, 'b');
+    ASSERT_EQ(fs::file_size(ballast), 16384u);
+    ASSERT_EQ(init(), 0);
+    const int kBefore = 1000, kAfter = 20;  // 1,000 lines are well over 64 KiB
+    for (int i = 0; i < kBefore; ++i)
+        LOG_ERROR("c", "before %d %s\n", i, Payload(i).c_str());
+    fs::remove(ballast);
+    for (int i = 0; i < kAfter; ++i)
+        LOG_ERROR("c", "after %d %s\n", i, Payload(i).c_str());
+
+    const std::string text = readAll(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    std::istringstream in(text);
+    int before = 0, last_before = -1, after = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::string tag;
+        int number = -1;
+        size_t payload = 0;
+        ASSERT_TRUE(ParseLine(line, tag, number, payload)) << line;
+        EXPECT_EQ(payload, Payload(number).size()) << line;
+        if (tag == "before") {
+            EXPECT_EQ(after, 0) << "an earlier line after the later ones: " << line;
+            EXPECT_GT(number, last_before);
+            last_before = number;
+            ++before;
+        } else {
+            EXPECT_EQ(tag, "after");
+            EXPECT_EQ(number, after++) << "a line lost after space returned";
+        }
+    }
+    EXPECT_GT(before, 0);
+    EXPECT_LT(before, kBefore) << "the file system never filled up";
+    EXPECT_EQ(after, kAfter);
+
+    *Logger::log_size = Logger::kRotateSize;  // and rotation still works
+    error("last of the old file\n");
+    error("first of the new file\n");
+    EXPECT_EQ(readAll(log).substr(kStamp), "first of the new file\n");
+    EXPECT_THAT(readAll(rotated(0)), HasSubstr("after 19 "));
 }
