@@ -182,6 +182,38 @@ int MakeComponents(char* copy, mode_t mode, bool force, size_t& stop)
     }
 }
 
+// The root a removal works on: `path` without its trailing "." components,
+// so that "link/." names the link itself, as its letters say, and never
+// the folder the link leads to. A path without them is kept as given.
+// Null, or why the path is refused: a last component ".." would take the
+// folder above along, and "." components alone name the working folder.
+const char* RemovalRoot(const std::string& path, std::string& root)
+{
+    root = path;
+    bool had_dot = false;
+    for (;;) {
+        const size_t end = root.find_last_not_of('/');
+        if (end == std::string::npos) {
+            if (root.empty())
+                return "it names the working folder";
+            root = "/";
+            return nullptr;
+        }
+        const size_t slash = root.rfind('/', end);
+        const size_t start = slash == std::string::npos ? 0 : slash + 1;
+        const std::string last = root.substr(start, end + 1 - start);
+        if (last == "..")
+            return "its last component is '..'";
+        if (last != ".") {
+            if (had_dot)
+                root.erase(end + 1);  // the separator that came before the "."
+            return nullptr;
+        }
+        root.erase(start);
+        had_dot = true;
+    }
+}
+
 // A folder given with a trailing separator whose last component is a link:
 // the system would follow the link, so it is not removed through it.
 bool IsLinkBehindSeparator(const ustring& path)
@@ -396,6 +428,8 @@ struct WalkFolder {
     std::string name;        // its name in its parent; the caller's path for the top
     dev_t dev = 0;
     ino_t ino = 0;
+    mode_t mode = 0;         // as fstat found it when the folder was opened
+    uid_t uid = 0;           // its owner
     DIR* dir = nullptr;      // null while closed to save descriptors
     bool listed = false;     // the listing was read to its end
     std::vector<std::string> subfolders;  // found by the listing, entered one by one
@@ -494,12 +528,19 @@ private:
         }
         folder.dev = st.st_dev;
         folder.ino = st.st_ino;
+        folder.mode = st.st_mode;
+        folder.uid = st.st_uid;
         folder.dir = dir;
         ++open_;
         return true;
     }
     bool Push(int parent, const std::string& name)
     {
+        // The highest open folder makes room before the new one is opened
+        // (never `parent`, the deepest), so that not even for a moment are
+        // more than kOpenFolders open.
+        if (open_ >= kOpenFolders && open_ > 1)
+            Close(frames_[frames_.size() - open_]);
         int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             return Fail("openat");
@@ -508,8 +549,6 @@ private:
         if (!OpenListing(fd, folder, false))
             return false;
         frames_.push_back(std::move(folder));
-        if (open_ > kOpenFolders)
-            Close(frames_[frames_.size() - open_]);  // the highest open folder
         return true;
     }
     bool Reopen(WalkFolder& folder, int child)
@@ -582,10 +621,32 @@ int NextEntry(DIR* dir, int fd, struct dirent** entry, int& type)
     }
 }
 
+// A folder of the tree being removed that its owner may not write (some
+// bundles ship their folders read-only) is given the owner's write
+// permission, without which its entries can't be removed. Only the owner may
+// do that, and only folders inside the tree are ever changed: the top's
+// parent, from which the top itself is removed, keeps its mode.
+bool MakeRemovable(FolderStack& stack)
+{
+    WalkFolder& top = stack.Top();
+    if ((top.mode & S_IWUSR) != 0 || top.uid != geteuid())
+        return true;
+    const mode_t mode = (top.mode & 07777) | S_IWUSR;
+    if (fchmod(stack.TopFd(), mode) != 0) {
+        int err = errno;
+        LogCallFailure("FSRemove", "fchmod", stack.CurrentPath(), err);
+        return false;
+    }
+    top.mode = (top.mode & S_IFMT) | mode;
+    return true;
+}
+
 // Reads the current folder's listing to its end, removing every entry that
 // is not a folder on the way and keeping the folders for later.
 bool RemoveListedEntries(FolderStack& stack)
 {
+    if (!MakeRemovable(stack))
+        return false;
     WalkFolder& top = stack.Top();
     int fd = dirfd(top.dir);
     struct dirent* entry = nullptr;
@@ -1119,10 +1180,16 @@ int FSMKDirP(const ustring& path, char** fail_pos, bool force, unsigned short mo
     return result;
 }
 
-int FSRemove(const ustring& path, bool)
+int FSRemove(const ustring& given, bool)
 {
-    if (path.empty())
+    if (given.empty())
         return -1;
+    std::string root;
+    if (const char* refusal = RemovalRoot(given.c_str(), root)) {
+        LOG_ERROR(FILE_OP_LOG, "FSRemove: refusing to remove '%s': %s\n", given.c_str(), refusal);
+        return -1;
+    }
+    const ustring path(root);
     _FILE_INFO_tag info;
     if (GetFileInfo(path, info) != 0)
         return -1;

@@ -89,9 +89,13 @@ int FSMKDir(const ustring& path, bool recursive);
 // stopped. 0 or -1.
 int FSMKDirP(const ustring& path, char** fail_pos, bool force, unsigned short mode);
 // Recursive removal that never follows links. It works relative to folder
-// descriptors, a few open at a time, so neither the depth of a tree nor the
-// length of its paths limits it. 0 nothing remains; -1 bad or unreadable
-// path; -3 something could not be removed. The flag is unused.
+// descriptors, at most 8 open at a time, so neither the depth of a tree nor
+// the length of its paths limits it. Trailing "." components are dropped
+// first ("link/." removes the link, not what it leads to); a path ending in
+// ".." is refused. Folders inside the tree that their owner may not write
+// are made writable when the caller owns them. 0 nothing remains; -1 bad,
+// refused or unreadable path; -3 something could not be removed. The flag
+// is unused.
 int FSRemove(const ustring& path, bool flag);
 // Move with a copy fallback across file systems: a folder is copied whole
 // (merged into a folder already at `dst`), every copy is made durable, and
