@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "notify-adapter.h"
+#include "package-formats.h"
 #include "log.h"
 #include "strtable.h"
 
@@ -59,47 +60,55 @@ const size_t kBackupSuffixLength = 5;
 // which lose symbolic links and permissions.
 void SupportFormats(archive* handle)
 {
-    archive_read_support_filter_all(handle);
-    // The order of libarchive's own "all": a format registered earlier bids
-    // first (tar before iso9660, or a truncated tar reads as ending early).
-    archive_read_support_format_ar(handle);
-    archive_read_support_format_cpio(handle);
-    archive_read_support_format_empty(handle);
-    archive_read_support_format_lha(handle);
-    archive_read_support_format_mtree(handle);
-    archive_read_support_format_tar(handle);
-    archive_read_support_format_xar(handle);
-    archive_read_support_format_warc(handle);
-    archive_read_support_format_7zip(handle);
-    archive_read_support_format_cab(handle);
-    archive_read_support_format_rar(handle);
-    archive_read_support_format_rar5(handle);
-    archive_read_support_format_iso9660(handle);
-    archive_read_support_format_zip_seekable(handle);
+    SupportPackageFormats(handle);
+}
+
+// libarchive's own error numbers, which its public header does not define:
+// a damaged or unknown archive, a misuse of the library, anything else.
+const int kArchiveFormatErrno = EILSEQ;
+const int kArchiveProgrammerErrno = EINVAL;
+const int kArchiveMiscErrno = -1;
+
+// Whether an archive handle's error number is a failed system call's. The
+// system's texts for libarchive's own numbers ("Invalid or incomplete
+// multibyte or wide character" for a damaged archive) would only mislead.
+bool IsSystemError(int error)
+{
+    return error > 0 && error != kArchiveFormatErrno && error != kArchiveProgrammerErrno &&
+           error != kArchiveMiscErrno;
+}
+
+// libarchive's message without the line end some of its messages carry:
+// the log line has its own.
+std::string TrimmedMessage(const char* text)
+{
+    std::string message = text != nullptr ? text : "";
+    const size_t end = message.find_last_not_of(" \t\r\n");
+    message.erase(end == std::string::npos ? 0 : end + 1);
+    return message;
 }
 
 }  // namespace
 
 // Why a libarchive call failed, from whichever handle holds the reason: a
 // failed archive_read_extract2 may leave it on the reader (a damaged entry)
-// or on the writer (a full disk). Never null; the system's text for the
-// error number is added when the message does not already say it.
+// or on the writer (a full disk). Never null; the system's text for a
+// failed system call's error number is added when the message does not
+// already say it.
 std::string Extractor::FailureReason(archive* first, archive* second)
 {
     for (archive* handle : {first, second}) {
         if (handle == nullptr)
             continue;
-        const char* text = archive_error_string(handle);
+        std::string reason = TrimmedMessage(archive_error_string(handle));
         const int error = archive_errno(handle);
-        if (text == nullptr && error == 0)
-            continue;
-        std::string reason = text != nullptr ? text : "";
-        if (error > 0) {
+        if (IsSystemError(error)) {
             const char* system = std::strerror(error);
             if (reason.find(system) == std::string::npos)
                 reason += reason.empty() ? system : std::string(": ") + system;
         }
-        return reason;
+        if (!reason.empty())
+            return reason;
     }
     return "unknown error";
 }
@@ -128,15 +137,21 @@ archive* Extractor::OpenForListing()
 
 int Extractor::Count()
 {
+    count_failure.clear();
     archive* handle = OpenForListing();
     if (handle == nullptr)
         return -1;
     int count = 0;
     archive_entry* entry = nullptr;
-    while (archive_read_next_header(handle, &entry) == ARCHIVE_OK) {
+    int r;
+    while ((r = archive_read_next_header(handle, &entry)) == ARCHIVE_OK) {
         ++count;
         archive_read_data_skip(handle);
     }
+    // Entries before a damaged one still count: the extraction reports the
+    // damage itself when it gets there.
+    if (r != ARCHIVE_EOF)
+        count_failure = FailureReason(handle);
     archive_read_free(handle);
     return count;
 }
@@ -195,6 +210,12 @@ int Extractor::Extract()
     int total = Count();
     if (total < 1) {
         LOG_ERROR(kComponent, "Failed to calculate total file numbers, ret: %d\n", total);
+        // -1: the package could not be opened, and OpenForListing said why.
+        if (total == 0 && count_failure.empty())
+            LOG_ERROR(kComponent, "package '%s' holds no entries\n", src_path.c_str());
+        else if (total == 0)
+            LOG_ERROR(kComponent, "package '%s': archive_read_next_header failed: '%s'\n", src_path.c_str(),
+                      count_failure.c_str());
         return -1;
     }
     archive* reader = archive_read_new();

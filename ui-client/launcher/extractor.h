@@ -15,7 +15,9 @@ public:
     // Writes every entry below dest_path: 0 when all were written, -1 on any
     // failure (what was written before the failure stays on disk).
     int Extract();
-    // Number of entries, or -1 when the archive cannot be opened.
+    // Number of entries, or -1 when the archive cannot be opened. Counting
+    // stops at an entry whose header can't be read; count_failure then
+    // holds the reason (it is empty when the listing reached its end).
     int Count();
     // Prints every entry name on standard output; 0, or -1 when the archive
     // cannot be opened.
@@ -39,4 +41,6 @@ private:
 
     // Folders below dest_path already found to be real folders in this extraction.
     std::unordered_set<std::string> safe_folders;
+    // Why the last Count stopped before the end of the listing; empty when it did not.
+    std::string count_failure;
 };

@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <random>
 
@@ -233,6 +234,94 @@ TEST(Extractor, RefusedNamesCannotForgeLogLines)
     EXPECT_EQ(log.find("\n" + forged), std::string::npos) << log;
     EXPECT_NE(log.find("Contents/x\\n2026-01-01"), std::string::npos) << log;
     EXPECT_NE(log.find("\\x1b[2J"), std::string::npos) << log;
+
+    // A carriage return would let a terminal print the rest over the line's start.
+    const size_t second = LogMark();
+    EXPECT_EQ(ExtractTar({{'p', "Contents/y\r2026-01-01T00:00:00 all is well"}}, &dir), -1);
+    const std::string returned = LogSince(second);
+    EXPECT_EQ(returned.find('\r'), std::string::npos) << returned;
+    EXPECT_NE(returned.find("'Contents/y\\r2026-01-01T00:00:00 all is well'"), std::string::npos) << returned;
+}
+
+std::string RandomBytes(size_t size);
+
+// libarchive's message as it stands, without a line end of its own, and the
+// system's text only where a system call failed: libarchive's own error
+// numbers (EILSEQ for a damaged archive, EINVAL, -1) have misleading texts.
+TEST(Extractor, FailureReasonNamesTheCauseOnly)
+{
+    archive* first = archive_read_new();
+    archive* second = archive_read_new();
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    const struct {
+        int error;
+        const char* message;
+        std::string reason;
+    } cases[] = {
+        {EILSEQ, "Unrecognized archive format", "Unrecognized archive format"},
+        {-1, "Damaged Zip archive", "Damaged Zip archive"},
+        {EINVAL, "ZIP uncompressed data is wrong size (read 1, expected 2)\n",
+         "ZIP uncompressed data is wrong size (read 1, expected 2)"},
+        {ENOSPC, "Write failed\r\n", "Write failed: No space left on device"},
+        {EACCES, "Failed to open 'x': Permission denied", "Failed to open 'x': Permission denied"},
+        {EIO, "", "Input/output error"},
+    };
+    for (const auto& c : cases) {
+        archive_set_error(first, c.error, "%s", c.message);
+        EXPECT_EQ(Extractor::FailureReason(first, second), c.reason) << c.message;
+    }
+    // A handle with nothing to say, or only one of libarchive's numbers, leaves it to the other.
+    archive_set_error(first, EILSEQ, "%s", "");
+    archive_set_error(second, EIO, "%s", "Read error\n");
+    EXPECT_EQ(Extractor::FailureReason(first, second), "Read error: Input/output error");
+    archive_clear_error(second);
+    EXPECT_EQ(Extractor::FailureReason(first, second), "unknown error");
+    archive_read_free(first);
+    archive_read_free(second);
+}
+
+// A package that is no archive, or whose entries can't be listed, says why:
+// in libarchive's words, or that it holds no entries.
+TEST(Extractor, UnreadablePackagesSayWhy)
+{
+    const std::string dir = TempDir(), sample = dir + "/sample.vxa";
+    ASSERT_TRUE(WriteArchive(sample, Zip, SamplePackage("130")));
+    const std::string zip = ReadText(sample);
+    const size_t directory = zip.find("PK\1\2");
+    ASSERT_TRUE(zip.compare(0, 4, "PK\3\4") == 0 && directory != std::string::npos);
+    std::string bad_directory = zip, bad_local = zip;
+    bad_directory[directory + 2] ^= 0x55;  // the central directory's first signature
+    bad_local[2] ^= 0x55;                  // the first local header's
+    std::string text;
+    while (text.size() < 4000)
+        text += "Lumora package notes: this is not an archive.\n";
+    const std::string unrecognized = "archive_read_open_filename failed: 'Unrecognized archive format'";
+    const std::string unlisted = "': archive_read_next_header failed: '";
+    const struct {
+        std::string name, bytes, reason;
+    } cases[] = {
+        {"text.vxa", text, unrecognized},
+        {"picture.vxa", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + RandomBytes(3000), unrecognized},
+        {"cut.vxa", zip.substr(0, zip.size() - 1), unrecognized},
+        {"zero.vxa", "", "' holds no entries"},
+        {"directory.vxa", bad_directory, unlisted},
+        {"local.vxa", bad_local, unlisted},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir + "/" + c.name;
+        ASSERT_TRUE(WriteText(path, c.bytes));
+        const size_t mark = LogMark();
+        EXPECT_EQ(MakeExtractor(path, dir + "/app").Extract(), -1) << c.name;
+        const std::string log = LogSince(mark);
+        EXPECT_EQ(LogCount(mark, "Failed to calculate total file numbers, ret: "), 1) << log;
+        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+        if (c.reason != unrecognized) {
+            EXPECT_NE(log.find("package '" + path + c.reason), std::string::npos) << log;
+        }
+        for (const char* noise : {"multibyte", "Invalid argument", "\\n", "''", "unknown error"})
+            EXPECT_EQ(log.find(noise), std::string::npos) << noise << " in " << log;
+    }
+    EXPECT_FALSE(Exists(dir + "/app"));
 }
 
 std::string RandomBytes(size_t size)  // incompressible
