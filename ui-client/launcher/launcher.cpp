@@ -100,8 +100,13 @@ ProcessingProgressDialog::ProcessingProgressDialog()
         UIPathManager::getInstance()->getPath("root_resource_path") + kIconFile;
 
     setWindowTitle(StrTable::LoadStr(kTextClientName));
-    setWindowIcon(QIcon(icon_path));
-    setWindowFlags(Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    // The launcher's icon from the icon theme where it is installed (a
+    // packaged launcher), the bundle's own picture otherwise.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("com.lumora.launcher"), QIcon(icon_path)));
+    // A title and a system menu, nothing else: a fixed-size window has
+    // nothing to minimise or maximise. Without CustomizeWindowHint the
+    // window system would add its default buttons.
+    setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     setCancelButton(nullptr);
     setAutoReset(false);
     setValue(0);
@@ -273,7 +278,7 @@ Launcher::Launcher(Worker* worker)
     connect(worker, &Worker::sigServiceDone, this, &Launcher::LaunchDone);
     connect(worker, &Worker::sigUpdateProgress, this, &Launcher::UpdateProgress);
     connect(worker, &Worker::sigSetLabelText, this, &Launcher::SetLabelText);
-    connect(notify, &Notify_Adapter::sigUpdateProgress, this, &Launcher::UpdateProgress);
+    connect(notify, &Notify_Adapter::sigUpdateProgress, this, &Launcher::UpdateExtractionProgress);
     connect(notify, &Notify_Adapter::sigUpdateDialogText, this, &Launcher::SetLabelText);
     connect(&show_timer, &QTimer::timeout, this, &Launcher::ShowDialog);
 }
@@ -311,6 +316,15 @@ void Launcher::UpdateProgress(int total, int steps)
     }
     // 64-bit product: archives with more than 21 million entries stay exact.
     Dialog()->setValue(static_cast<int>(static_cast<qint64>(steps) * 100 / total));
+}
+
+// The extraction's own count ends below 100: the bar reaches 100 only once
+// the worker reports the installation complete, after it is on disk.
+void Launcher::UpdateExtractionProgress(int total, int steps)
+{
+    if (total <= 0)
+        return;
+    Dialog()->setValue(static_cast<int>(qMin<qint64>(static_cast<qint64>(steps) * 100 / total, kLastExtractionPercent)));
 }
 
 void Launcher::SetLabelText(const QString& text)

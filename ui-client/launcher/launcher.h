@@ -109,6 +109,8 @@ class Launcher : public QObject {
 public:
     static constexpr int kShowDelayMs = 500;
     static constexpr int kFailureBoxTimeoutMs = 60000;
+    // Where the extraction's progress stops until the installation is durable.
+    static constexpr int kLastExtractionPercent = 99;
 
     Launcher();
     // Uses the given worker; the launcher takes ownership of it.
@@ -136,6 +138,7 @@ private slots:
     void SetExitStatus(int status);
     void LaunchDone(bool client_started);
     void UpdateProgress(int total, int steps);
+    void UpdateExtractionProgress(int total, int steps);
     void SetLabelText(const QString& text);
     void ShowMsgBox();
     void ShowDialog();

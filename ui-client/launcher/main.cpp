@@ -170,9 +170,20 @@ QtMessageHandler g_previousHandler = nullptr;
 void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "lumora-launcher: cannot open the display: %s\nnothing was installed or started\n",
-                     message.toLocal8Bit().constData());
+        // Qt's own text advises reinstalling; what the user needs is which
+        // display could not be opened.
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const char* x11 = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        const bool onWayland = platform != nullptr && std::strncmp(platform, "wayland", 7) == 0;
+        const char* display = onWayland ? wayland : x11;
+        std::fprintf(stderr,
+                     "lumora-launcher: cannot open the %s display '%s' (platform plug-in '%s'); "
+                     "nothing was installed or started\n",
+                     onWayland ? "Wayland" : "X11", display != nullptr ? display : "",
+                     platform != nullptr && *platform != '\0' ? platform : "xcb");
         std::fflush(stderr);
+        Q_UNUSED(message);
         _exit(1);
     }
     if (g_previousHandler)

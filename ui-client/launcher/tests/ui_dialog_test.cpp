@@ -54,8 +54,11 @@ TEST(LauncherDialog, IsSetUpModalWithoutCancelScaledAndWithItsIcon)
     std::unique_ptr<ProcessingProgressDialog> dialog = Build(1.0);
     ASSERT_TRUE(QFile::remove(icon));
 
-    // Title and system-menu hints only, on a window of its own.
-    EXPECT_EQ(static_cast<unsigned>(dialog->windowFlags()), 0x3000u | Qt::Window);
+    // Title and system-menu hints only, on a window of its own: no minimise
+    // or maximise button on the fixed-size window.
+    EXPECT_EQ(dialog->windowFlags(),
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    EXPECT_FALSE(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
     EXPECT_EQ(dialog->windowTitle().toStdString(), "Lumora Client");
     EXPECT_EQ(dialog->labelText().toStdString(), "Lumora Client is initializing...");
