@@ -30,20 +30,31 @@ QString Value(QString text)
         .replace(QLatin1Char('\t'), QLatin1Char(' '));
 }
 
+// A string value: a backslash is the escape character of the format.
+QString StringValue(QString text)
+{
+    return Value(text.replace(QLatin1Char('\\'), QStringLiteral("\\\\")));
+}
+
 }  // namespace
 
+// TryExec names the executable: once the per-user client is gone (its
+// folder removed by hand), desktops ignore the entry instead of offering a
+// program that no longer exists.
 QString Text(const Names& names, const QString& executable)
 {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=%1\n"
                           "Exec=%2\n"
+                          "TryExec=%5\n"
                           "Icon=%3\n"
                           "StartupWMClass=%4\n"
                           "NoDisplay=true\n"
                           "Terminal=false\n"
                           "Categories=Network;FileTransfer;\n")
-        .arg(Value(names.name), Quote(Value(executable)), Value(names.icon), Value(names.wmClass));
+        .arg(Value(names.name), Quote(Value(executable)), Value(names.icon), Value(names.wmClass),
+             StringValue(executable));
 }
 
 bool Write(const QString& path, const Names& names, const QString& executable, QString* error)

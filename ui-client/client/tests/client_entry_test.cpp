@@ -107,6 +107,12 @@ TEST_F(ClientEntry, TheLauncherReadsExecBackAndRemovesOnlyItsBundlesEntry)
         QString error;
         ASSERT_TRUE(client_entry::Write(entry, kNames, executable, &error)) << error.toStdString();
         EXPECT_EQ(DesktopEntry::ExecProgram(entry), executable);
+        // Desktops ignore the entry once the client it names is gone.
+        if (!c.folder.contains('\\')) {
+            QFile text(entry);
+            ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(QString::fromUtf8(text.readAll()).split('\n').contains("TryExec=" + executable));
+        }
         if (c.validates) {
             EXPECT_EQ(ValidatorComplaints(entry), QString());
         }
