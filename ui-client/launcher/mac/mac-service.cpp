@@ -252,11 +252,10 @@ bool MacService::StopClientByPath(const QString& folder)
         LOG_ERROR(kComponent, "kill: %s (%d)\n", std::strerror(error), error);
 
     for (int probe = 0; probe < kStopProbes; ++probe) {
-        if (processes->Signal(pid, 0) == ESRCH) {
+        if (processes->Signal(pid, 0) == ESRCH || processes->WaitForEnd(pid, kProbeIntervalSeconds)) {
             LOG_INFO(kComponent, "stopped the client (pid %d)\n", static_cast<int>(pid));
             return true;
         }
-        processes->WaitForEnd(pid, kProbeIntervalSeconds);
     }
     const int killed = processes->Signal(pid, SIGKILL);
     if (killed == 0 || killed == ESRCH)

@@ -15,11 +15,14 @@ public:
     // Blocks the calling thread for `seconds`.
     virtual void SleepSeconds(unsigned int seconds) = 0;
     // Blocks the calling thread until `pid` has ended or `seconds` have
-    // passed, whichever comes first; by default simply for `seconds`.
-    virtual void WaitForEnd(pid_t pid, unsigned int seconds)
+    // passed, whichever comes first; by default simply for `seconds`. True
+    // when the process is known to have ended: an ended process whose parent
+    // has not reaped it yet still answers a probe.
+    virtual bool WaitForEnd(pid_t pid, unsigned int seconds)
     {
         (void)pid;
         SleepSeconds(seconds);
+        return false;
     }
     // Absolute, resolved path of the executable `pid` runs; empty when it
     // cannot be learned (no such process, or one of another user).

@@ -32,30 +32,35 @@ void SystemProcessControl::SleepSeconds(unsigned int seconds)
 // A process file descriptor becomes readable when the process ends, so the
 // wait is over as soon as the process is, not at the end of the interval.
 // Without one (a kernel before 5.3) this is a plain sleep.
-void SystemProcessControl::WaitForEnd(pid_t pid, unsigned int seconds)
+bool SystemProcessControl::WaitForEnd(pid_t pid, unsigned int seconds)
 {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (fd < 0) {
-        if (errno != ESRCH)
-            SleepSeconds(seconds);
-        return;
+        if (errno == ESRCH)
+            return true;
+        SleepSeconds(seconds);
+        return false;
     }
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+    bool ended = false;
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             break;
         struct pollfd end = {fd, POLLIN, 0};
         const int ready = ::poll(&end, 1, static_cast<int>(left));
-        if (ready > 0)
+        if (ready > 0) {
+            ended = true;  // a process descriptor is readable once its process has ended
             break;
+        }
         if (ready < 0 && errno != EINTR) {
             SleepSeconds(static_cast<unsigned int>((left + 999) / 1000));
             break;
         }
     }
     ::close(fd);
+    return ended;
 }
 #endif
 

@@ -10,7 +10,7 @@ public:
     int Signal(pid_t pid, int sig) override;
     void SleepSeconds(unsigned int seconds) override;
 #ifndef __APPLE__
-    void WaitForEnd(pid_t pid, unsigned int seconds) override;
+    bool WaitForEnd(pid_t pid, unsigned int seconds) override;
 #endif
     QString ExecutablePath(pid_t pid) override;
 };

@@ -81,7 +81,15 @@ TEST(EndToEnd, UpgradeStopsTheRunningOldClient)
     ASSERT_EQ(RunLauncher(home), 0);
     EXPECT_TRUE(Poll([&] { return Gone(oldPid); }));
     EXPECT_EQ(Installed(home), LauncherVersion());
-    EXPECT_GT(home.WaitForClient(oldPid), 0);
+    const pid_t started = home.WaitForClient(oldPid);
+    EXPECT_GT(started, 0);
+    // The log says what was stopped and what was started.
+    const QString log = home.Log();
+    EXPECT_TRUE(log.contains(QString("[INFO] mac/mac-service(")) &&
+                log.contains(QString(": stopped the client (pid %1)\n").arg(oldPid)))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QString("started the client '%1/Contents/MacOS/lumora-ui' (pid %2)\n").arg(home.App()).arg(started)))
+        << log.toStdString();
     for (const char* leftover : {"_tmp", ".upgrading"})
         EXPECT_FALSE(QFileInfo::exists(home.App() + leftover)) << leftover;
 }
@@ -92,8 +100,10 @@ TEST(EndToEnd, NoDowngradeAndTheAgedFolderGoes)
     Install(home, 9999);
     ASSERT_TRUE(WriteFile(home.App() + "/Contents/Resources/keep", "newer client's own file"));
     ASSERT_TRUE(WriteFile(home.path + "/.Tidewell/app/old", "aged"));
-    ASSERT_EQ(RunLauncher(home), 0);
+    const Result run = home.Run(kBundle, {});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(Installed(home), Info(9999));
+    EXPECT_TRUE(home.Log().contains("installed build 9999 is newer than the shipped build ")) << home.Log().toStdString();
     EXPECT_TRUE(QFileInfo::exists(home.App() + "/Contents/Resources/keep"));
     EXPECT_FALSE(QFileInfo::exists(home.path + "/.Tidewell/app"));
     EXPECT_GT(home.WaitForClient(), 0);

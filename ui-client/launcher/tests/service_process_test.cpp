@@ -82,18 +82,20 @@ TEST(SystemProcessControlTest, WaitForEndReturnsWhenTheProcessEnds)
     }
     ::close(pipe_fds[0]);
     SystemProcessControl processes;
-    std::future<void> waited = std::async(std::launch::async, [&] { processes.WaitForEnd(pid, 3600); });
+    std::future<bool> waited = std::async(std::launch::async, [&] { return processes.WaitForEnd(pid, 3600); });
     EXPECT_EQ(std::future_status::timeout, waited.wait_for(std::chrono::milliseconds(100)))
         << "returned while the process still ran";
     ::close(pipe_fds[1]);
     ASSERT_EQ(std::future_status::ready, waited.wait_for(std::chrono::seconds(60)));
+    EXPECT_TRUE(waited.get()) << "an ended process not yet reaped has ended all the same";
     int status = 0;
     ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
     // A process that is gone already: no wait at all.
-    std::future<void> gone = std::async(std::launch::async, [&] { processes.WaitForEnd(pid, 3600); });
-    EXPECT_EQ(std::future_status::ready, gone.wait_for(std::chrono::seconds(60)));
+    std::future<bool> gone = std::async(std::launch::async, [&] { return processes.WaitForEnd(pid, 3600); });
+    ASSERT_EQ(std::future_status::ready, gone.wait_for(std::chrono::seconds(60)));
+    EXPECT_TRUE(gone.get());
 }
 #endif
 

@@ -72,6 +72,18 @@ TEST(StartUp, TwoLaunchersOnOneHomeUpgradeOnce)
     EXPECT_GT(home.WaitForClient(), 0);
 }
 
+// Words the launcher does not know are reported and ignored: an unknown
+// option, and a bare word, which is no option at all.
+TEST(StartUp, UnknownArgumentsAreReportedAndIgnored)
+{
+    Home home;
+    const Result run = home.RunProgram(kExe, {"--bogus", "foo"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("unknown option '--bogus' ignored")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("unexpected argument 'foo' ignored")) << run.err.toStdString();
+    EXPECT_TRUE(ClientInstalled(home.path));
+}
+
 // The bundle is found from the running executable, not from argv[0].
 TEST(StartUp, ThroughALinkOrAnyArgv0)
 {
