@@ -8,7 +8,7 @@ LUMORA_DEBS=(
   libarchive-dev libarchive-tools libssl-dev
   xvfb xauth desktop-file-utils fonts-dejavu-core
   qtwayland5 qt5-gtk-platformtheme weston
-  librsvg2-bin dpkg-dev file appstream lintian
+  librsvg2-bin dpkg-dev file appstream lintian man-db
 )
 
 lumora_install_deps() {
