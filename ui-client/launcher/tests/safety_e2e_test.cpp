@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QDirIterator>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -188,6 +189,47 @@ TEST(Safety, AFailedFirstInstallationIsNotStarted)
     EXPECT_EQ(roomy.exitCode, 0) << roomy.err.toStdString();
     EXPECT_EQ(ReadFile(home.App() + "/Contents/Resources/large").size(), static_cast<int>(noise.size()));
     EXPECT_GT(home.WaitForClient(), 0);
+}
+
+// Some bundles ship read-only folders (mode 0555). An ordinary user's
+// upgrade must still remove the old copy's backup afterwards: otherwise every
+// upgrade leaves one more, until no slot is free and upgrades stop.
+TEST(Safety, ReadOnlyFoldersDoNotKeepBackupsAround)
+{
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "running the launcher as an ordinary user needs root and setpriv";
+    const QString user = "65534";
+    Home scratch;
+    const QString bundle = BundleCopy(scratch);
+    std::vector<Entry> entries;
+    for (QDirIterator it(kClient, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString name = QDir(kClient).relativeFilePath(it.next());
+        if (it.fileInfo().isDir())
+            entries.push_back({'d', name.toStdString(), "", 0555});
+        else
+            entries.push_back({'f', name.toStdString(), ReadFile(it.filePath()).toStdString(), 0755});
+    }
+    ASSERT_TRUE(WriteArchive(QFile::encodeName(PackageOf(bundle)).toStdString(), Zip, entries));
+    ASSERT_TRUE(RecordPackageDigest(bundle));
+
+    Home home;
+    Install(home, 120);
+    for (const QString& folder : {home.App(), home.App() + "/Contents", home.App() + "/Contents/MacOS"})
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                      QFileDevice::ReadOther | QFileDevice::ExeOther));
+    for (const QString& folder : {scratch.root, home.root})
+        ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    ASSERT_EQ(QProcess::execute("chown", {"-R", user + ":" + user, home.path}), 0);
+    const Result run = home.RunProgram(setpriv, {"--reuid=" + user, "--regid=" + user, "--clear-groups",
+                                                 bundle + "/Contents/MacOS/lumora-launcher"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFileInfo(home.App() + "/Contents/MacOS/lumora-ui").isExecutable());
+    EXPECT_TRUE(home.Log().contains("removing backup '" + home.App() + "_tmp'")) << home.Log().toStdString();
+    EXPECT_TRUE(Poll([&] { return !QFileInfo::exists(home.App() + "_tmp"); })) << home.Log().toStdString();
+    EXPECT_FALSE(home.Log().contains("failed to remove backup")) << home.Log().toStdString();
+    EXPECT_EQ(QFileInfo(home.App() + "/Contents").permissions() & QFileDevice::WriteOwner, 0)
+        << "the new installation keeps the package's modes";
 }
 
 // What the plain run notices in an installation whose build is current.
