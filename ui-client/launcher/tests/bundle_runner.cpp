@@ -173,6 +173,17 @@ pid_t Home::ClientPid() const
     return 0;
 }
 
+pid_t Home::StartInstalledClient() const
+{
+    QProcess client;
+    client.setProcessEnvironment(Env());
+    client.setProgram(App() + "/Contents/MacOS/lumora-ui");
+    qint64 pid = 0;
+    if (!client.startDetached(&pid))
+        return 0;
+    return WaitForClient() == pid ? static_cast<pid_t>(pid) : 0;
+}
+
 pid_t Home::WaitForClient(pid_t other) const
 {
     pid_t pid = 0;

@@ -60,6 +60,10 @@ public:
     // Runs `program` with `arguments` in this home's environment (the
     // launcher through a link, a shell, ...).
     Result RunProgram(const QString& program, const QStringList& arguments, const QStringList& extra = {}) const;
+    // Starts the installed client by hand, as a user would have before the
+    // launcher runs, and waits until it has written its pid file: its pid,
+    // 0 when it did not start.
+    pid_t StartInstalledClient() const;
     pid_t ClientPid() const;                     // from .Lumora/ui.pid, 0 when none
     pid_t WaitForClient(pid_t other = 0) const;  // a live client other than `other`, or 0
     void StopClient() const;

@@ -72,12 +72,8 @@ TEST(EndToEnd, UpgradeStopsTheRunningOldClient)
 {
     Home home;
     Install(home, 120);
-    QProcess old;
-    old.setProcessEnvironment(home.Env());
-    old.setProgram(home.App() + "/Contents/MacOS/lumora-ui");
-    qint64 oldPid = 0;
-    ASSERT_TRUE(old.startDetached(&oldPid));
-    ASSERT_EQ(home.WaitForClient(), oldPid);
+    const pid_t oldPid = home.StartInstalledClient();
+    ASSERT_GT(oldPid, 0);
     ASSERT_EQ(RunLauncher(home), 0);
     EXPECT_TRUE(Poll([&] { return Gone(oldPid); }));
     EXPECT_EQ(Installed(home), LauncherVersion());

@@ -90,12 +90,8 @@ TEST(Safety, ARefusedPackageStopsMigratesAndMovesNothing)
 
     Home current;
     Install(current, 120);
-    QProcess old;
-    old.setProcessEnvironment(current.Env());
-    old.setProgram(current.App() + "/Contents/MacOS/lumora-ui");
-    qint64 oldPid = 0;
-    ASSERT_TRUE(old.startDetached(&oldPid));
-    ASSERT_EQ(current.WaitForClient(), oldPid);
+    const pid_t oldPid = current.StartInstalledClient();
+    ASSERT_GT(oldPid, 0);
     const QStringList installed = Listing(current.App());
     const Result kept = current.Run(bundle);
     EXPECT_EQ(kept.exitCode, 0) << kept.err.toStdString();
