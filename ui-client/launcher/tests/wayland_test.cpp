@@ -46,7 +46,12 @@ QStringList WaylandLeakSuppressions([[maybe_unused]] const QString& scratchDir)
     rules += "leak:libqoffscreen\nleak:libwayland-client\nleak:libQt5WaylandClient\nleak:libqwayland\n";
     const QString file = scratchDir + "/lsan-wayland.supp";
     EXPECT_TRUE(WriteFile(file, rules));
-    return {"LSAN_OPTIONS=" + options + (options.isEmpty() ? "" : ":") + "suppressions=" + file};
+    // The system's libraries are built without frame pointers: the fast
+    // unwinder can stop inside libwayland-client at an "unknown module"
+    // frame, which no rule names. The full unwinder sees where they are.
+    const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    return {"LSAN_OPTIONS=" + options + (options.isEmpty() ? "" : ":") + "suppressions=" + file,
+            "ASAN_OPTIONS=" + asan + (asan.isEmpty() ? "" : ":") + "fast_unwind_on_malloc=0"};
 #else
     return {};
 #endif
