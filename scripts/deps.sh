@@ -9,6 +9,7 @@ LUMORA_DEBS=(
   xvfb xauth desktop-file-utils fonts-dejavu-core
   qtwayland5 qt5-gtk-platformtheme weston
   librsvg2-bin dpkg-dev file appstream lintian man-db
+  libminizip-dev
 )
 
 lumora_install_deps() {

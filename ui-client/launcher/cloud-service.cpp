@@ -70,7 +70,12 @@ ustring ReadPackageDigest(const ustring& path)
 
 Service::Service() : timeout(0) {}
 
-Service::~Service() = default;
+Service::~Service()
+{
+    PackageTools::EndScan(installed_scan);
+    if (package_fd >= 0)
+        close(package_fd);
+}
 
 void Service::SetTimeout(int value)
 {
@@ -384,6 +389,8 @@ int Service::PrepareUserEnv()
         if (!previous.exists)
             complete = backup;
     }
+    // Unchanged files are linked only from a complete installation.
+    link_source = installed && !previous.exists ? backup : ustring();
     if (ExtractPackage() == 0 && VerifyInstallation(app) && FinishInstallation(app, backup)) {
         // The backups go after the client has started (RemoveLeftoverBackups);
         // from here on the new bundle is the complete one.
@@ -440,6 +447,9 @@ bool Service::VerifyPackage()
 bool Service::CheckPackage()
 {
     const ustring package = ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
+    // Opened once: what is hashed is what is extracted.
+    package_fd = open(package.c_str(), O_RDONLY | O_CLOEXEC);
+    const int open_error = errno;
     if (package_sha256.empty()) {
         LOG_NOTE(kComponent, "no package digest recorded, '%s' is not verified\n", package.c_str());
         std::string error;
@@ -447,11 +457,21 @@ bool Service::CheckPackage()
             LOG_ERROR(kComponent, "cannot install package '%s': %s\n", package.c_str(), error.c_str());
             return false;
         }
+        StartInstalledScan();
         return true;
     }
     std::string digest;
     std::string error;
-    if (!PackageTools::Sha256(package, &digest, &error)) {
+    bool hashed = false;
+    if (PackageTools::Load(&error)) {
+        if (package_fd < 0) {
+            error = std::string("open: ") + std::strerror(open_error);
+        } else {
+            StartInstalledScan();
+            hashed = PackageTools::Sha256(package_fd, &digest, &error);
+        }
+    }
+    if (!hashed) {
         LOG_ERROR(kComponent, "cannot verify package '%s': %s (expected sha256 %s)\n", package.c_str(),
                   error.c_str(), package_sha256.c_str());
         return false;
@@ -463,6 +483,15 @@ bool Service::CheckPackage()
     }
     LOG_DEBUG(kComponent, "package '%s' matches sha256 %s\n", package.c_str(), digest.c_str());
     return true;
+}
+
+// The files of a complete installation are read on a thread of their own
+// while the package is checked, for an upgrade to link those it keeps. A
+// bundle under a mark is partial: nothing is linked from it.
+void Service::StartInstalledScan()
+{
+    if (installed_scan == nullptr && IsFileExist(app_path, false) && !IsFileExist(UpgradeMarkPath(), false))
+        installed_scan = PackageTools::StartScan(app_path);
 }
 
 // An extracted bundle is complete enough to start: its executable (named by
@@ -522,7 +551,13 @@ int Service::ExtractPackage()
         return -1;
     }
     LOG_INFO(kComponent, "extract package: '%s' -> '%s'\n", package.c_str(), dest.c_str());
-    return PackageTools::Extract(package, dest);
+    PackageTools::ExtractRequest request;
+    request.package = package;
+    request.package_fd = package_fd;
+    request.dest = dest;
+    request.link_source = link_source;
+    request.scan = installed_scan;
+    return PackageTools::Extract(request);
 }
 
 int Service::FSCopyPath(const ustring& from, const ustring& to)

@@ -12,6 +12,8 @@
 
 #include "ustring.h"
 
+class InstalledScan;
+
 // Version of one installation, as read from its INFO file. A field whose key
 // is absent keeps its previous value (empty for a fresh record).
 struct VersionInfo {
@@ -101,12 +103,22 @@ private:
     void RestoreCompleteBackup(const ustring& app, const ustring& mark, const ustring& complete,
                                const ustring& fallback);
     bool CheckPackage();
+    void StartInstalledScan();
     // The last steps of a verified extraction, before the mark goes: the
     // install-time list of the new bundle, and the files a repair keeps.
     bool FinishInstallation(const ustring& app, const ustring& backup);
     void KeepExtraFiles(const ustring& app, const ustring& backup);
 
     PackageCheck package_check = PackageCheck::NotYet;
+    // The package as CheckPackage opened it: its digest is computed from this
+    // open file and the extraction reads the same one, whatever is moved to
+    // the package's path in between. -1 until checked.
+    int package_fd = -1;
+    // The installed files' CRC-32, read while the package is checked.
+    InstalledScan* installed_scan = nullptr;
+    // The complete installation this run moved aside, which unchanged files
+    // are linked from; empty when there is none.
+    ustring link_source;
 
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;

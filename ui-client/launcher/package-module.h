@@ -12,14 +12,16 @@
 
 struct PackageModuleTable {
     int version;  // kPackageModuleVersion of the module's build
-    bool (*sha256)(const ustring& path, std::string* digest, std::string* error);
-    int (*extract)(const ustring& package, const ustring& dest);
+    bool (*sha256)(int fd, std::string* digest, std::string* error);
+    int (*extract)(const PackageTools::ExtractRequest& request);
     int (*compare)(const ustring& package, const ustring& app, PackageTools::Comparison* result,
                    std::string* error);
+    InstalledScan* (*start_scan)(const ustring& app);
+    void (*end_scan)(InstalledScan* scan);
 };
 
 // Raised whenever the table or what its operations take changes.
-constexpr int kPackageModuleVersion = 2;
+constexpr int kPackageModuleVersion = 3;
 constexpr char kPackageModuleFile[] = "liblumora-package.so";
 constexpr char kPackageModuleEntry[] = "lumora_package_module";
 

@@ -65,20 +65,41 @@ bool Load(std::string* error)
     return false;
 }
 
-bool Sha256(const ustring& path, std::string* digest, std::string* error)
+bool Sha256(int fd, std::string* digest, std::string* error)
 {
     const PackageModuleTable* module = Module();
     if (module == nullptr) {
         *error = "cannot load the package module: " + g_failure;
         return false;
     }
-    return module->sha256(path, digest, error);
+    return module->sha256(fd, digest, error);
+}
+
+InstalledScan* StartScan(const ustring& app)
+{
+    const PackageModuleTable* module = Module();
+    return module != nullptr ? module->start_scan(app) : nullptr;
+}
+
+void EndScan(InstalledScan* scan)
+{
+    // A scan was only ever made by the module, which stays loaded.
+    if (scan != nullptr && Module() != nullptr)
+        Module()->end_scan(scan);
+}
+
+int Extract(const ExtractRequest& request)
+{
+    const PackageModuleTable* module = Module();
+    return module != nullptr ? module->extract(request) : -1;
 }
 
 int Extract(const ustring& package, const ustring& dest)
 {
-    const PackageModuleTable* module = Module();
-    return module != nullptr ? module->extract(package, dest) : -1;
+    ExtractRequest request;
+    request.package = package;
+    request.dest = dest;
+    return Extract(request);
 }
 
 int Compare(const ustring& package, const ustring& app, Comparison* result, std::string* error)
@@ -90,5 +111,8 @@ int Compare(const ustring& package, const ustring& app, Comparison* result, std:
     }
     return module->compare(package, app, result, error);
 }
+
+// The executable has no test seam: the hook is never run.
+void SetAfterDigestHookForTesting(void (*)()) {}
 
 }  // namespace PackageTools

@@ -11,6 +11,8 @@
 
 #include "ustring.h"
 
+class InstalledScan;
+
 namespace PackageTools {
 
 // Makes the package work ready (loads the package module where it is one):
@@ -18,13 +20,34 @@ namespace PackageTools {
 // been stopped or moved for an installation.
 bool Load(std::string* error);
 
-// SHA-256 of the file at `path`: true with the digest in lower-case hex,
-// false with the reason in `error`.
-bool Sha256(const ustring& path, std::string* digest, std::string* error);
+// SHA-256 of the open file `fd`, read from its start (pread: the
+// descriptor's offset is left alone): true with the digest in lower-case
+// hex, false with the reason in `error`.
+bool Sha256(int fd, std::string* digest, std::string* error);
 
-// Extracts `package` below `dest`: 0 when every entry was written, -1 on any
-// failure (as Extractor::Extract).
+// Starts reading the CRC-32 of every file of the installation at `app` on a
+// thread of its own (see installed-scan.h); null when the package work is
+// not loaded or the folder cannot be opened. EndScan stops and frees it.
+InstalledScan* StartScan(const ustring& app);
+void EndScan(InstalledScan* scan);
+
+// What an extraction reads and writes.
+struct ExtractRequest {
+    ustring package;           // the package's path, for the log (opened only when package_fd is -1)
+    int package_fd = -1;       // the package as checked; every reader reads this open file
+    ustring dest;              // the new bundle folder
+    ustring link_source;       // the complete installation it replaces, moved aside; empty: none
+    InstalledScan* scan = nullptr;  // that installation's files read ahead, or null
+};
+
+// Extracts the package below `dest`: 0 when every entry was written, -1 on
+// any failure (as Extractor::Extract).
+int Extract(const ExtractRequest& request);
 int Extract(const ustring& package, const ustring& dest);
+
+// Tests only (the linked package work): `hook` runs right after each digest
+// computed by Sha256, before its result is returned. Null: none.
+void SetAfterDigestHookForTesting(void (*hook)());
 
 // One way an installed copy differs from its package. `path` is relative to
 // the bundle folder, as the package names it ("Contents/MacOS/lumora-ui",

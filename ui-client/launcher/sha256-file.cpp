@@ -39,14 +39,20 @@ std::string SystemError(const char* call)
 
 bool Sha256File(const ustring& path, std::string* digest, std::string* error)
 {
-    ThreadStateRelease release;
     FdCloser file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) {
+        ThreadStateRelease release;
         *error = SystemError("open");
         return false;
     }
+    return Sha256Descriptor(file.fd, digest, error);
+}
+
+bool Sha256Descriptor(int fd, std::string* digest, std::string* error)
+{
+    ThreadStateRelease release;
 #ifdef POSIX_FADV_SEQUENTIAL
-    posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
@@ -54,8 +60,9 @@ bool Sha256File(const ustring& path, std::string* digest, std::string* error)
         return false;
     }
     std::vector<unsigned char> buffer(kChunk);
+    off_t offset = 0;
     for (;;) {
-        const ssize_t n = read(file.fd, buffer.data(), buffer.size());
+        const ssize_t n = pread(fd, buffer.data(), buffer.size(), offset);
         if (n == 0)
             break;
         if (n < 0) {
@@ -64,6 +71,7 @@ bool Sha256File(const ustring& path, std::string* digest, std::string* error)
             *error = SystemError("read");
             return false;
         }
+        offset += n;
         if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) != 1) {
             *error = "EVP_DigestUpdate failed";
             return false;

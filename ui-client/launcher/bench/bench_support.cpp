@@ -276,7 +276,9 @@ bool ReadReport(const std::string& report, ChildRun* run)
 }
 
 // The outcome of a started program whose bench_measure ended with `status`.
-ChildRun Finished(const Started& started, int status, std::chrono::steady_clock::time_point start)
+// `usage` is bench_measure's with the program it waited for (wait4).
+ChildRun Finished(const Started& started, int status, std::chrono::steady_clock::time_point start,
+                  const struct rusage& usage)
 {
     ChildRun run;
     run.seconds = Since(start);
@@ -285,6 +287,7 @@ ChildRun Finished(const Started& started, int status, std::chrono::steady_clock:
         run = ChildRun();
         run.seconds = Since(start);
     }
+    run.written_bytes = static_cast<long long>(usage.ru_oublock) * 512;
     unlink(started.report.c_str());
     return run;
 }
@@ -292,16 +295,18 @@ ChildRun Finished(const Started& started, int status, std::chrono::steady_clock:
 ChildRun Reap(const Started& started, std::chrono::steady_clock::time_point start)
 {
     int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
     pid_t r;
     do {
-        r = waitpid(started.pid, &status, 0);
+        r = wait4(started.pid, &status, 0, &usage);
     } while (r < 0 && errno == EINTR);
     if (r != started.pid) {
-        std::fprintf(stderr, "waitpid: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "wait4: %s\n", std::strerror(errno));
         unlink(started.report.c_str());
         return ChildRun();
     }
-    return Finished(started, status, start);
+    return Finished(started, status, start, usage);
 }
 
 // Starts a program with extra environment variables, its output appended
@@ -346,6 +351,41 @@ Started Spawn(const std::vector<std::string>& argv, const std::map<std::string, 
 }
 
 }  // namespace
+
+bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root + "/Contents", error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_symlink() && it->is_regular_file()) {
+            const std::string relative = it->path().lexically_relative(root).string();
+            if (!fs::exists(fs::symlink_status(client_bundle + "/" + relative)))
+                files.push_back(relative);
+        }
+    }
+    if (error)
+        return false;
+    std::sort(files.begin(), files.end());
+    Random random(4051);
+    *changed = 0;
+    *bytes = 0;
+    for (size_t i = 5; i < files.size(); i += 10) {
+        const std::string path = root + "/" + files[i];
+        const long size = static_cast<long>(fs::file_size(path, error));
+        if (error)
+            return false;
+        // Written in place: the file keeps its mode.
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << NoiseBytes(random, size);
+        if (!out)
+            return false;
+        ++*changed;
+        *bytes += size;
+    }
+    return true;
+}
 
 bool WriteBundleTree(const std::string& root, const std::string& client_bundle, const TreeSpec& spec,
                      TreeStats* stats)
@@ -419,9 +459,11 @@ ChildRun RunProgramWatching(const std::vector<std::string>& argv, const std::map
     for (;;) {
         if (!exited) {
             int status = 0;
-            const pid_t r = waitpid(started.pid, &status, WNOHANG);
+            struct rusage usage;
+            std::memset(&usage, 0, sizeof usage);
+            const pid_t r = wait4(started.pid, &status, WNOHANG, &usage);
             if (r == started.pid) {
-                run = Finished(started, status, start);
+                run = Finished(started, status, start, usage);
                 exited = true;
             } else if (r < 0 && errno != EINTR) {
                 std::fprintf(stderr, "waitpid: %s\n", std::strerror(errno));
@@ -444,6 +486,9 @@ ChildRun Sequence(const ChildRun& first, const ChildRun& second)
     both.seconds = first.seconds + second.seconds;
     both.cpu_seconds = first.cpu_seconds + second.cpu_seconds;
     both.peak_kib = std::max(first.peak_kib, second.peak_kib);
+    both.written_bytes = first.written_bytes >= 0 && second.written_bytes >= 0
+                             ? first.written_bytes + second.written_bytes
+                             : -1;
     return both;
 }
 

@@ -39,6 +39,13 @@ inline bool WriteBundleTree(const std::string& root, const std::string& client_b
     return WriteBundleTree(root, client_bundle, TreeSpec(), stats);
 }
 
+// Gives a tenth of the regular files below root/Contents (every tenth in
+// name order, small and large alike) new contents of the same size, leaving
+// alone every file that `client_bundle` holds at the same path (the client
+// must still start). The number changed goes to `changed`, their bytes to
+// `bytes`. False on any failure.
+bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes);
+
 // SHA-256 of a file's contents in lower-case hex; empty when it cannot be read.
 std::string Sha256File(const std::string& path);
 
@@ -56,6 +63,7 @@ struct ChildRun {
     double seconds = 0;     // wall clock from start to exit
     double cpu_seconds = 0; // the program's own user + system time, with the children it waited for
     long peak_kib = 0;      // the program's own ru_maxrss (and of the children it waited for)
+    long long written_bytes = -1;  // ru_oublock * 512: bytes it (and the children it waited for) sent to storage
 };
 
 // Runs a program with extra environment variables, through bench_measure

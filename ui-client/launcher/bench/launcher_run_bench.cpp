@@ -15,6 +15,11 @@
 //            the client's own. The launcher deletes the older copy after
 //            starting the client; the next timed run waits a minute for
 //            that (see Settle).
+//   delta    as upgrade, to a second release of the package in which a tenth
+//            of the regular files (small and large alike) have new contents;
+//            the older copy is the first release. Also the bytes the
+//            launcher and the reference wrote (ru_oublock, with the programs
+//            they waited for).
 //   fresh    as upgrade, with no per-user folder at all.
 //   current  the client installed and up to date, its desktop entry
 //            present; reference: a Qt Widgets program that only starts and
@@ -44,7 +49,7 @@
 // LUMORA_BENCH_UNCHECKED=1 ships the package without a recorded digest, so
 // the launcher skips its package check.
 // Usage: launcher_run_bench [work folder [rounds [mode ...]]]
-//        (default: /tmp, 5 rounds, upgrade fresh current)
+//        (default: /tmp, 5 rounds, delta upgrade fresh current)
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -234,12 +239,38 @@ struct Fixture {
     long long zip_bytes = 0;
 };
 
+bool ShipPackage(const std::string& work, const std::string& name, const std::string& zip, bool ok,
+                 const bench::TreeSpec& spec, Fixture* fixture);
+
 bool MakeFixture(const std::string& work, const std::string& name, const bench::TreeSpec& spec, Fixture* fixture)
 {
     const std::string stage = work + "/" + name + "-stage";
     const std::string zip = work + "/" + name + ".zip";
     bool ok = bench::WriteBundleTree(stage, kClientBundle, spec, &fixture->stats) && bench::PackZip(stage, zip);
     fixture->objects = ok ? bench::CountTree(stage) : -1;
+    return ShipPackage(work, name, zip, ok, spec, fixture);
+}
+
+// The second release of `first` (made by MakeFixture as `first_name`): a
+// tenth of its regular files with new contents, the rest as they were.
+bool MakeTenthChanged(const std::string& work, const std::string& first_name, const Fixture& first,
+                      const std::string& name, Fixture* fixture, long* changed, long long* changed_bytes)
+{
+    const std::string stage = work + "/" + name + "-stage";
+    const std::string zip = work + "/" + name + ".zip";
+    std::error_code error;
+    fs::copy(work + "/" + first_name + "-stage", stage, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+             error);
+    bool ok = !error && bench::ChangeTenth(stage, kClientBundle, changed, changed_bytes) && bench::PackZip(stage, zip);
+    fixture->stats = first.stats;
+    fixture->objects = first.objects;
+    return ShipPackage(work, name, zip, ok, bench::TreeSpec(), fixture);
+}
+
+// A launcher bundle copy below work/name shipping `zip`, its digest recorded.
+bool ShipPackage(const std::string& work, const std::string& name, const std::string& zip, bool ok,
+                 const bench::TreeSpec& spec, Fixture* fixture)
+{
     fixture->bundle = work + "/" + name + "/Lumora Launcher.app";
     fixture->package = fixture->bundle + kPackage;
     std::error_code error;
@@ -428,6 +459,11 @@ bench::ChildRun RunReference(const Fixture& fixture, const std::string& work)
     return both;
 }
 
+double MB(long long bytes)
+{
+    return static_cast<double>(bytes) / kMB;
+}
+
 // The samples of one side of a comparison.
 struct Series {
     std::vector<double> client, wall, cpu, peak;
@@ -512,11 +548,11 @@ bool CompareUpgrades(const Fixture& fixture, const std::string& work, int rounds
         }
         launcher->Add(sample.run, sample.client_seconds);
         reference->Add(ref);
-        std::printf("  round %d: launcher to client %.3f s, to exit %.3f s, cpu %.3f s, %ld KiB   "
-                    "bsdtar+sync %.3f s, cpu %.3f s   client by hand %.3f s%s\n",
+        std::printf("  round %d: launcher to client %.3f s, to exit %.3f s, cpu %.3f s, %ld KiB, wrote %.1f MB   "
+                    "bsdtar+sync %.3f s, cpu %.3f s, wrote %.1f MB   client by hand %.3f s%s\n",
                     round + 1, sample.client_seconds, sample.run.seconds, sample.run.cpu_seconds,
-                    sample.run.peak_kib, ref.seconds, ref.cpu_seconds, client_by_hand,
-                    sample.run.ok && ref.ok ? "" : "  (FAILED)");
+                    sample.run.peak_kib, MB(sample.run.written_bytes), ref.seconds, ref.cpu_seconds,
+                    MB(ref.written_bytes), client_by_hand, sample.run.ok && ref.ok ? "" : "  (FAILED)");
         std::fflush(stdout);
         ok = sample.run.ok && ref.ok;
     }
@@ -558,6 +594,55 @@ bool UpgradeMode(const Fixture& fixture, const std::string& work, int rounds, co
     return ok;
 }
 
+// The upgrade from the fixture's package to a second release of it in which
+// a tenth of the regular files changed: each round a home with the first
+// release (bsdtar) is upgraded to the second, against bsdtar -xf + sync -f
+// of the second release into a fresh folder. Bytes written are the
+// programs' own (ru_oublock), the deletion of the older copy included.
+bool DeltaMode(const Fixture& first, const std::string& work, int rounds, const std::string& output)
+{
+    std::printf("\n== upgrade to a release with a tenth of the files changed (load %s)\n",
+                bench::LoadAverage().c_str());
+    Fixture second;
+    long changed = 0;
+    long long changed_bytes = 0;
+    if (!MakeTenthChanged(work, "bundle", first, "tenth", &second, &changed, &changed_bytes))
+        return false;
+    PrintFixture(second);
+    std::printf("changed: %ld files, %.1f MB\n", changed, MB(changed_bytes));
+    Series launcher, reference;
+    std::vector<double> launcher_written, reference_written;
+    bool ok = true;
+    for (int round = 0; ok && round < rounds; ++round) {
+        const std::string home = bench::MakeTempDir(work, "home");
+        ok = !home.empty() && InstallOlder(first, home, output);
+        Sample sample;
+        bench::ChildRun ref;
+        for (int k = 0; ok && k < 2; ++k) {
+            if ((k == 0) == (round % 2 == 0))
+                sample = RunLauncher(second, home, output, true);
+            else
+                ref = RunReference(second, work);
+        }
+        launcher.Add(sample.run, sample.client_seconds);
+        reference.Add(ref);
+        launcher_written.push_back(MB(sample.run.written_bytes));
+        reference_written.push_back(MB(ref.written_bytes));
+        std::printf("  round %d: launcher to client %.3f s, to exit %.3f s, cpu %.3f s, wrote %.1f MB   "
+                    "bsdtar+sync %.3f s, cpu %.3f s, wrote %.1f MB%s\n",
+                    round + 1, sample.client_seconds, sample.run.seconds, sample.run.cpu_seconds,
+                    MB(sample.run.written_bytes), ref.seconds, ref.cpu_seconds, MB(ref.written_bytes),
+                    sample.run.ok && ref.ok ? "" : "  (FAILED)");
+        std::fflush(stdout);
+        ok = ok && sample.run.ok && ref.ok;
+    }
+    std::printf("  medians of %zu paired rounds (load %s)\n", launcher.wall.size(), bench::LoadAverage().c_str());
+    PrintAgainstReference(launcher, reference, 1.0);
+    PrintSpread("launcher, written", launcher_written, 1, "MB");
+    PrintSpread("bsdtar -xf + sync -f, written", reference_written, 1, "MB");
+    return ok && launcher.ok && reference.ok;
+}
+
 bool FreshMode(const Fixture& fixture, const std::string& work, int rounds, const std::string& output)
 {
     std::printf("\n== fresh install, no per-user folder (load %s)\n", bench::LoadAverage().c_str());
@@ -577,10 +662,11 @@ bool FreshMode(const Fixture& fixture, const std::string& work, int rounds, cons
         }
         launcher.Add(sample.run, sample.client_seconds);
         reference.Add(ref);
-        std::printf("  round %d: launcher to client %.3f s, to exit %.3f s, cpu %.3f s, %ld KiB   "
-                    "bsdtar+sync %.3f s, cpu %.3f s%s\n",
+        std::printf("  round %d: launcher to client %.3f s, to exit %.3f s, cpu %.3f s, %ld KiB, wrote %.1f MB   "
+                    "bsdtar+sync %.3f s, cpu %.3f s, wrote %.1f MB%s\n",
                     round + 1, sample.client_seconds, sample.run.seconds, sample.run.cpu_seconds,
-                    sample.run.peak_kib, ref.seconds, ref.cpu_seconds, sample.run.ok && ref.ok ? "" : "  (FAILED)");
+                    sample.run.peak_kib, MB(sample.run.written_bytes), ref.seconds, ref.cpu_seconds,
+                    MB(ref.written_bytes), sample.run.ok && ref.ok ? "" : "  (FAILED)");
         std::fflush(stdout);
         ok = ok && sample.run.ok && ref.ok;
     }
@@ -744,10 +830,12 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i)
         modes.push_back(argv[i]);
     if (modes.empty())
-        modes = {"upgrade", "fresh", "current"};
+        modes = {"delta", "upgrade", "fresh", "current"};
     for (const std::string& mode : modes)
-        if (mode != "upgrade" && mode != "fresh" && mode != "current" && mode != "growth" && mode != "prepare") {
-            std::fprintf(stderr, "unknown mode '%s' (upgrade, fresh, current, growth, prepare)\n", mode.c_str());
+        if (mode != "upgrade" && mode != "delta" && mode != "fresh" && mode != "current" && mode != "growth" &&
+            mode != "prepare") {
+            std::fprintf(stderr, "unknown mode '%s' (upgrade, delta, fresh, current, growth, prepare)\n",
+                         mode.c_str());
             return 2;
         }
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
@@ -781,6 +869,8 @@ int main(int argc, char** argv)
             break;
         if (mode == "upgrade")
             ok = UpgradeMode(fixture, work, rounds, output);
+        else if (mode == "delta")
+            ok = DeltaMode(fixture, work, rounds, output);
         else if (mode == "fresh")
             ok = FreshMode(fixture, work, rounds, output);
         else if (mode == "current")

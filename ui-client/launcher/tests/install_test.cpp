@@ -2,7 +2,10 @@
 // an installation is in progress.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "cloud-service.h"
+#include "package-tools.h"
 #include "sha256-file.h"
 #include "extractor_support.h"
 #include "uipathmanager.h"
@@ -359,6 +362,90 @@ TEST(Install, TheMarkIsWrittenThroughALinkedFolder)
     EXPECT_TRUE(marked);
     EXPECT_EQ(LogCount(mark, "[ERROR]"), 0) << LogSince(mark);
     EXPECT_TRUE(fs::is_symlink(lumora) && in.NewBundleInPlace());
+}
+
+// The installed bundle as the extractor alone makes it from `entries`, at `app`.
+void InstallFrom(const std::string& dir, const std::string& app, const std::vector<Entry>& entries)
+{
+    ASSERT_TRUE(WriteArchive(dir + "/installed.vxa", Zip, entries));
+    ASSERT_EQ(PackageTools::Extract((dir + "/installed.vxa").c_str(), app.c_str()), 0);
+}
+
+ino_t Inode(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// An upgrade links the files it keeps from the installation it moved aside;
+// a rollback after a failure halfway puts that installation back byte for
+// byte, modes included, although the half-made bundle shared its files.
+TEST(Install, AnUpgradeLinksWhatItKeepsAndRollsBackExactly)
+{
+    const std::string core = "/Contents/Frameworks/Core.framework/Versions/A/Core";
+    {
+        Installation in(false);
+        InstallFrom(in.root, in.app, SamplePackage("129"));
+        const ino_t kept = Inode(in.app + core);
+        in.GoodPackage();
+        const size_t mark = LogMark();
+        ASSERT_EQ(in.service.PrepareUserEnv(), 0) << LogSince(mark);
+        EXPECT_TRUE(in.NewBundleInPlace());
+        EXPECT_EQ(Inode(in.app + core), kept) << "linked from the backup";
+        EXPECT_EQ(Inode(in.Backup(0) + core), kept);
+        EXPECT_NE(LogCount(mark, "files linked from '" + in.Backup(0) + "'"), 0) << LogSince(mark);
+    }
+    // The package fails on its last entry, after the unchanged ones were linked.
+    Installation in(false);
+    std::vector<Entry> old = SamplePackage("129");
+    old.push_back({'f', "Contents/Resources/data", std::string(3000, 'd'), 0600});
+    InstallFrom(in.root, in.app, old);
+    const std::string before = Snapshot(in.app);
+    std::vector<Entry> entries = SamplePackage("130");
+    entries.push_back({'f', "Contents/Resources/data", std::string(3000, 'd'), 0600});
+    std::string noise(100000, '\0');
+    uint32_t seed = 3;
+    for (char& c : noise)
+        c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    entries.push_back({'f', "Contents/Resources/zz-last", noise});
+    ASSERT_TRUE(WriteArchive(in.package, Zip, entries));
+    std::string bytes = ReadText(in.package);
+    const size_t at = bytes.rfind("PK\3\4");
+    ASSERT_EQ(bytes.compare(at + 30, 24, "Contents/Resources/zz-la"), 0);
+    bytes[at + 30 + 30 + 60 + 50000] ^= 0x55;
+    ASSERT_TRUE(WriteText(in.package, bytes));
+    const size_t mark = LogMark();
+    EXPECT_EQ(in.service.PrepareUserEnv(), -1);
+    EXPECT_EQ(LogCount(mark, "Failed to extract package, rollback to old installation"), 1) << LogSince(mark);
+    EXPECT_EQ(LogCount(mark, " 0 files linked"), 0) << LogSince(mark);
+    EXPECT_EQ(Snapshot(in.app), before);
+    EXPECT_FALSE(Exists(in.mark) || Exists(in.Backup(0)));
+}
+
+// What is installed is the package whose digest was checked, even when
+// another file takes its path right after the check.
+std::string g_swap_from, g_swap_to;
+void SwapPackage()
+{
+    if (!g_swap_from.empty())
+        fs::rename(g_swap_from, g_swap_to);
+}
+
+TEST(Install, APackageSwappedAfterItsCheckIsNotInstalled)
+{
+    Installation in(true);
+    in.RecordedPackage(0);
+    g_swap_from = in.root + "/other.vxa";
+    g_swap_to = in.package;
+    ASSERT_TRUE(WriteArchive(g_swap_from, Zip, SamplePackage("666")));
+    PackageTools::SetAfterDigestHookForTesting(SwapPackage);
+    const size_t mark = LogMark();
+    const int result = in.service.PrepareUserEnv();
+    PackageTools::SetAfterDigestHookForTesting(nullptr);
+    ASSERT_EQ(result, 0) << LogSince(mark);
+    EXPECT_FALSE(Exists(g_swap_from)) << "the swap took place";
+    EXPECT_TRUE(in.NewBundleInPlace()) << ReadText(in.app + "/Contents/Resources/INFO");
+    g_swap_from.clear();
 }
 
 }  // namespace
