@@ -14,17 +14,21 @@ namespace package_reader {
 
 namespace {
 
-// Small enough that a reader skipping the entries another one writes does
-// not copy much more than their headers, large enough for few calls.
-const size_t kReadBlock = 16 * 1024;
+// A read right after a seek asks for little: a reader that skips the
+// entries another one writes reads their local headers only. Reads that
+// follow one another (an entry's data) double up to the largest block.
+const size_t kFirstBlock = 4 * 1024;
+const size_t kReadBlock = 64 * 1024;
 
 la_ssize_t ReadBlock(archive* handle, void* data, const void** block)
 {
     auto* source = static_cast<FdSource*>(data);
+    const size_t want = source->next_read < kFirstBlock ? kFirstBlock : source->next_read;
     for (;;) {
-        const ssize_t n = pread(source->fd, &source->buffer[0], source->buffer.size(), source->offset);
+        const ssize_t n = pread(source->fd, &source->buffer[0], want, source->offset);
         if (n >= 0) {
             source->offset += n;
+            source->next_read = want * 2 < source->buffer.size() ? want * 2 : source->buffer.size();
             *block = source->buffer.data();
             return n;
         }
@@ -42,6 +46,7 @@ la_int64_t SeekTo(archive*, void* data, la_int64_t offset, int whence)
     if (base + offset < 0)
         return ARCHIVE_FATAL;
     source->offset = base + offset;
+    source->next_read = kFirstBlock;
     return source->offset;
 }
 
@@ -51,6 +56,7 @@ la_int64_t SkipAhead(archive*, void* data, la_int64_t request)
     const int64_t left = source->size > source->offset ? source->size - source->offset : 0;
     const int64_t skipped = request < left ? request : left;
     source->offset += skipped;
+    source->next_read = kFirstBlock;
     return skipped;
 }
 
@@ -61,9 +67,38 @@ voidpf ZipOpen(voidpf, const void* name, int mode)
     return (mode & ZLIB_FILEFUNC_MODE_WRITE) != 0 ? nullptr : const_cast<void*>(name);
 }
 
+// minizip reads a central directory a few bytes at a time: those reads are
+// served from a window of the file read in one call.
+bool FillWindow(FdSource* source)
+{
+    source->buffer.resize(kReadBlock);
+    for (;;) {
+        const ssize_t n = pread(source->fd, &source->buffer[0], source->buffer.size(), source->offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        source->window_start = source->offset;
+        source->window_length = static_cast<size_t>(n);
+        return true;
+    }
+}
+
 uLong ZipRead(voidpf, voidpf stream, void* buffer, uLong size)
 {
     auto* source = static_cast<FdSource*>(stream);
+    if (size < kReadBlock / 4) {
+        const bool inside = source->offset >= source->window_start &&
+                            source->offset + static_cast<int64_t>(size) <=
+                                source->window_start + static_cast<int64_t>(source->window_length);
+        if (!inside && !FillWindow(source))
+            return 0;
+        const size_t at = static_cast<size_t>(source->offset - source->window_start);
+        const size_t n = size < source->window_length - at ? size : source->window_length - at;
+        std::memcpy(buffer, source->buffer.data() + at, n);
+        source->offset += static_cast<int64_t>(n);
+        return static_cast<uLong>(n);
+    }
     size_t done = 0;
     while (done < size) {
         const ssize_t n = pread(source->fd, static_cast<char*>(buffer) + done, size - done, source->offset);

@@ -20,6 +20,9 @@ struct FdSource {
     int64_t offset = 0;
     int64_t size = 0;
     std::string buffer;
+    size_t next_read = 0;        // how much the next libarchive read asks for
+    int64_t window_start = 0;    // what `buffer` holds for minizip's small reads
+    size_t window_length = 0;
 };
 
 // Opens `handle` (formats already chosen) on `source`, which must outlive
