@@ -352,7 +352,7 @@ Started Spawn(const std::vector<std::string>& argv, const std::map<std::string, 
 
 }  // namespace
 
-bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes)
+bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes, int every)
 {
     namespace fs = std::filesystem;
     std::vector<std::string> files;
@@ -371,7 +371,7 @@ bool ChangeTenth(const std::string& root, const std::string& client_bundle, long
     Random random(4051);
     *changed = 0;
     *bytes = 0;
-    for (size_t i = 5; i < files.size(); i += 10) {
+    for (size_t i = every > 1 ? static_cast<size_t>(every / 2) : 0; i < files.size(); i += static_cast<size_t>(every)) {
         const std::string path = root + "/" + files[i];
         const long size = static_cast<long>(fs::file_size(path, error));
         if (error)

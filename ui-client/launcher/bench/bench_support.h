@@ -44,7 +44,9 @@ inline bool WriteBundleTree(const std::string& root, const std::string& client_b
 // alone every file that `client_bundle` holds at the same path (the client
 // must still start). The number changed goes to `changed`, their bytes to
 // `bytes`. False on any failure.
-bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes);
+// `every`: 10 changes every tenth file, 1 every file.
+bool ChangeTenth(const std::string& root, const std::string& client_bundle, long* changed, long long* bytes,
+                 int every = 10);
 
 // SHA-256 of a file's contents in lower-case hex; empty when it cannot be read.
 std::string Sha256File(const std::string& path);
