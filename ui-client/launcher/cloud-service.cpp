@@ -82,6 +82,11 @@ void Service::SetTimeout(int value)
     timeout = value;
 }
 
+ustring Service::PackagePath()
+{
+    return ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
+}
+
 QString Service::GetUserInstallPath()
 {
     return QDir::homePath();
@@ -446,7 +451,7 @@ bool Service::VerifyPackage()
 // installs it has loaded.
 bool Service::CheckPackage()
 {
-    const ustring package = ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
+    const ustring package = PackagePath();
     // Opened once: what is hashed is what is extracted.
     package_fd = open(package.c_str(), O_RDONLY | O_CLOEXEC);
     const int open_error = errno;
@@ -544,7 +549,7 @@ void Service::RemoveLeftoverBackups()
 
 int Service::ExtractPackage()
 {
-    const ustring package = ToUtf8(RegisteredPath("root_resource_path")) + "/package/tidewell.vxa";
+    const ustring package = PackagePath();
     const ustring dest = ToUtf8(RegisteredPath("user_lumora_app_path"));
     if (FSMKDir(dest, true) < 0) {
         LOG_ERROR(kComponent, "failed to create folder: '%s'\n", dest.c_str());

@@ -66,6 +66,8 @@ public:
     bool VerifyInstallation(const ustring& app);
     // Recursive copy of a file or a folder tree: 0 when complete, -1 on failure.
     int FSCopyPath(const ustring& from, const ustring& to);
+    // The package archive in the launcher bundle's resources.
+    static ustring PackagePath();
     // The user's home folder; every per-user path is built from it.
     static QString GetUserInstallPath();
     // The file that marks an installation in progress: app_path + ".upgrading".

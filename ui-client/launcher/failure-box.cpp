@@ -18,15 +18,9 @@ const int kTextClientName = 841;     // "Lumora Client"
 }  // namespace
 
 FailureBox::FailureBox(const QString& log_file, int timeout_ms)
-    : QMessageBox(QMessageBox::Warning, StrTable::LoadStr(kTextClientName),
-                  StrTable::LoadStr(kTextClientError).arg(StrTable::LoadStr(kTextClientName)), QMessageBox::Ok),
-      timeout_ms(timeout_ms)
+    : FailureBox(timeout_ms, StrTable::LoadStr(kTextClientLogFiles) + QLatin1Char('\n') +
+                                 QDir::toNativeSeparators(log_file))
 {
-    setInformativeText(StrTable::LoadStr(kTextClientLogFiles) + QLatin1Char('\n') +
-                       QDir::toNativeSeparators(log_file));
-    setTextInteractionFlags(Qt::TextSelectableByMouse);
-    setFont(LauncherFont());
-    setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 FailureBox::FailureBox(int timeout_ms, const QString& detail)

@@ -9,17 +9,10 @@
 #include "install-manifest.h"
 #include "log.h"
 #include "package-tools.h"
-#include "uipathmanager.h"
 
 namespace {
 
 const char kComponent[] = "service_debug";
-
-ustring PackagePath()
-{
-    const QString resources = UIPathManager::getInstance()->getPath(QStringLiteral("root_resource_path"));
-    return ustring(resources.toUtf8().toStdString()) + "/package/tidewell.vxa";
-}
 
 // Whether `path` lies below one of `folders` (all relative to the bundle).
 bool Below(const ustring& path, const std::vector<ustring>& folders)

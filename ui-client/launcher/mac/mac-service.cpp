@@ -175,8 +175,9 @@ void MacService::PostUpgrade()
     // data is still there and nothing has taken its place. Only a complete
     // current installation takes it over; without one (a refused package,
     // a failed first installation) the earlier generation stays as it is.
-    const bool installed = PerUserBinPathExist() && !IsFileExist(UpgradeMarkPath(), false);
-    if (!migration_tried && installed) {
+    const ustring mark = UpgradeMarkPath();
+    const bool incomplete = IsFileExist(mark, false);
+    if (!migration_tried && !incomplete && PerUserBinPathExist()) {
         const QString earlier = QDir::toNativeSeparators(RegisteredPath("user_tidewell_path"));
         const QString current = QDir::toNativeSeparators(RegisteredPath("user_lumora_path"));
         if (IsFileExist(ustring((earlier + QStringLiteral("/data")).toUtf8().toStdString()), true) &&
@@ -187,8 +188,7 @@ void MacService::PostUpgrade()
     }
     // A bundle whose installation never completed is not started: it may
     // lack anything but the executable.
-    const ustring mark = UpgradeMarkPath();
-    if (IsFileExist(mark, false)) {
+    if (incomplete) {
         LOG_ERROR(kComponent, "the installation in '%s' is incomplete ('%s' exists), not starting it\n",
                   app_path.c_str(), mark.c_str());
         client_started = false;
