@@ -97,8 +97,7 @@ void Service::KeepExtraFiles(const ustring& app, const ustring& backup)
 {
     std::vector<ustring> moved;
     std::vector<ustring> extras = extra_files;
-    std::sort(extras.begin(), extras.end(),
-              [](const ustring& a, const ustring& b) { return std::string(a.c_str()) < std::string(b.c_str()); });
+    std::sort(extras.begin(), extras.end());  // a folder before what lies below it
     for (const ustring& extra : extras) {
         if (Below(extra, moved))
             continue;
